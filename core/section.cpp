@@ -1,0 +1,6 @@
+/*
+ * section.cpp --
+ *
+ *	Sections and profiles.  Not built yet.
+ */
+#include "core/lineAccess.h"

@@ -1,0 +1,32 @@
+/*
+ * fft.h --
+ *
+ *	The package's FFT image files ("FFT IMAGE FILE"): probe, header
+ *	statistics, the histogram shortcut and the block access routines of
+ *	the Fourier module.
+ */
+#ifndef VELK_FFT_H
+#define VELK_FFT_H
+
+struct ImageInfo;
+struct Hist;
+
+#define FFT_HEADER_SIZE 1024
+
+int imgFFT(int fd, ImageInfo *info);
+void getFFTHist(int fd, Hist *histograms);
+
+int OpenNEWFFTFile(const char *path, unsigned char *header);
+int OpenOLDFFTFile(const char *path, unsigned char *header);
+void PutFFTHead(unsigned char *header, int fd);
+float *GetFFTFileBlock(const unsigned char *header, int fd, float *buffer,
+                       int firstRow, int count);
+float *GetFFTFileSeg(const unsigned char *header, int fd, float *buffer,
+                     int firstColumn, int count);
+void PutFFTFileBlock(unsigned char *header, int fd, const float *buffer,
+                     int firstRow, int count, int statistics);
+void PutFFTFileSeg(unsigned char *header, int fd, const float *buffer,
+                   int firstColumn, int count, int statistics);
+void statFFT(unsigned char *header, int count, const float *values);
+
+#endif
