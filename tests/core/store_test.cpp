@@ -1,0 +1,301 @@
+// Tests of store.cpp: sharing, counting, clients, locks, cache sizing and
+// the reload and allocation-failure paths.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "core/imgtype.h"
+#include "core/ramimg.h"
+#include "tests/support/testSupport.h"
+
+namespace {
+
+ImageInfo describe(const std::string &file, int imgid, int pixel, int rows,
+                   int columns, int nbands, int offset)
+{
+    ImageInfo info;
+    std::memset(&info, 0, sizeof info);
+    std::snprintf(info.fileName, sizeof info.fileName, "%s", file.c_str());
+    info.imgid = imgid;
+    info.pixel = pixel;
+    info.mapid = MAP_GRID;
+    info.rows = rows;
+    info.columns = columns;
+    info.nbands = nbands;
+    info.offset = offset;
+    info.transparent = -1;
+    info.extraFd = -1;
+    info.dx = info.dy = 1.0;
+    return info;
+}
+
+// A BIL file with the BASIC header, created through createImage.
+std::string makeBIL(const ScratchDir &dir, const char *name, int rows,
+                    int columns, int nbands)
+{
+    ImageInfo info = describe(dir.path(name), IMG_BIL, PIXEL_BYTE, rows,
+                              columns, nbands, BASIC_HEADER_SIZE);
+    EXPECT_EQ(createImage(&info), BASIC_HEADER_SIZE);
+    return info.fileName;
+}
+
+bool inStore(const RAMImage *r)
+{
+    for (RAMImage *s = getRAMImage(); s; s = s->next)
+        if (s == r)
+            return true;
+    return false;
+}
+
+struct Notices {
+    int configs = 0, updates = 0;
+};
+
+void onConfig(void *data) { static_cast<Notices *>(data)->configs++; }
+void onUpdate(void *data) { static_cast<Notices *>(data)->updates++; }
+
+}  // namespace
+
+TEST(openRAMImage, SharingTagsAndCounts)
+{
+    ScratchDir dir;
+    std::string a = makeBIL(dir, "a.bil", 10, 10, 1);
+    std::string b = makeBIL(dir, "b.bil", 10, 10, 1);
+    int counter = ramImageCounter();
+    int err = -1;
+    RAMImage *r = openRAMImage(nullptr, a.c_str(), nullptr, nullptr, &err);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(err, 0);
+    EXPECT_EQ(std::string(r->tag), "rimg" + std::to_string(counter));
+    EXPECT_EQ(getRAMImage(), r);  // newest first
+    EXPECT_EQ(openRAMImage(nullptr, a.c_str(), nullptr, nullptr, &err), r);
+    EXPECT_EQ(r->links, 2);
+    // A new tag for an open file shares the record, which keeps its tag.
+    EXPECT_EQ(openRAMImage("other", a.c_str(), nullptr, nullptr, &err), r);
+    EXPECT_EQ(getRAMImageByTag("other"), nullptr);
+    EXPECT_EQ(r->links, 3);
+    RAMImage *s = openRAMImage(nullptr, b.c_str(), nullptr, nullptr, &err);
+    EXPECT_EQ(std::string(s->tag), "rimg" + std::to_string(counter + 1));
+    EXPECT_EQ(getRAMImageByName(b.c_str()), s);
+    EXPECT_EQ(closeRAMImage(r, nullptr), 2);
+    EXPECT_EQ(closeRAMImage(r, nullptr), 1);
+    EXPECT_EQ(closeRAMImage(r, nullptr), 0);
+    EXPECT_FALSE(inStore(r));
+    EXPECT_EQ(closeRAMImage(s, nullptr), 0);
+    EXPECT_EQ(getRAMImageByName(b.c_str()), nullptr);
+}
+
+TEST(openRAMImage, Failures)
+{
+    ScratchDir dir;
+    int err = 0;
+    EXPECT_EQ(openRAMImage(nullptr, dir.path("missing").c_str(), nullptr,
+                           nullptr, &err), nullptr);
+    EXPECT_EQ(err, RAMIMG_EOPEN);
+    writeFileBytes(dir.path("junk"), std::vector<unsigned char>(2000, 0x5A));
+    EXPECT_EQ(openRAMImage(nullptr, dir.path("junk").c_str(), nullptr,
+                           nullptr, &err), nullptr);
+    EXPECT_EQ(err, RAMIMG_EUNKNOWN);
+    EXPECT_EQ(getRAMImageByName(dir.path("junk").c_str()), nullptr);
+
+    // A tag naming a file record cannot become a memory image.
+    std::string a = makeBIL(dir, "a.bil", 4, 4, 1);
+    RAMImage *r = openRAMImage("filetag", a.c_str(), nullptr, nullptr, &err);
+    ASSERT_NE(r, nullptr);
+    ImageInfo mem = describe("filetag", IMG_MBIL, PIXEL_BYTE, 4, 4, 1, 0);
+    EXPECT_EQ(openRAMImage("filetag", nullptr, &mem, nullptr, &err), nullptr);
+    EXPECT_EQ(err, RAMIMG_ESYSTEM);
+
+    // A failed reload under the tag leaves the record as it was.
+    EXPECT_EQ(openRAMImage("filetag", dir.path("missing").c_str(), nullptr,
+                           nullptr, &err), nullptr);
+    EXPECT_EQ(err, RAMIMG_EOPEN);
+    EXPECT_EQ(std::string(r->info.fileName), a);
+    EXPECT_EQ(r->links, 1);
+    EXPECT_EQ(closeRAMImage(r, nullptr), 0);
+
+    EXPECT_STREQ(ramimgError(RAMIMG_EHANDLE), "Unable to handle the image");
+    EXPECT_STREQ(ramimgError(7), "");
+    CapturedOutput cap;
+    ramimgErrorReport(RAMIMG_EEXIST);
+    ramimgErrorReport(RAMIMG_OK);
+    EXPECT_EQ(cap.err(), "File already exists\n");
+}
+
+TEST(openRAMImage, ReloadUnderTagKeepsCountsAndClients)
+{
+    ScratchDir dir;
+    std::string a = makeBIL(dir, "a.bil", 4, 6, 1);
+    std::string b = makeBIL(dir, "b.bil", 8, 3, 2);
+    int err;
+    RAMImage *r = openRAMImage("t", a.c_str(), nullptr, nullptr, &err);
+    RAMImageClient client = {onConfig, onUpdate, nullptr, nullptr, nullptr};
+    ASSERT_EQ(openRAMImage("t", nullptr, nullptr, &client, &err), r);
+    EXPECT_EQ(openRAMImage("t", b.c_str(), nullptr, nullptr, &err), r);
+    EXPECT_EQ(r->info.rows, 8);
+    EXPECT_EQ(r->info.nbands, 2);
+    EXPECT_EQ(std::string(r->info.fileName), b);
+    EXPECT_EQ(r->clients, &client);
+    EXPECT_EQ(r->links, 1);  // the reload is no new open
+    EXPECT_TRUE(cacheInvariantsHold(r));
+    EXPECT_EQ(closeRAMImage(r, &client), 1);
+    EXPECT_EQ(closeRAMImage(r, nullptr), 0);
+    EXPECT_EQ(getRAMImageByTag("t"), nullptr);
+}
+
+TEST(closeRAMImage, ClientsAndLocks)
+{
+    ScratchDir dir;
+    std::string a = makeBIL(dir, "a.bil", 4, 4, 1);
+    Notices seen;
+    RAMImageClient client = {onConfig, onUpdate, &seen, &seen, nullptr};
+    int err;
+    RAMImage *r = openRAMImage(nullptr, a.c_str(), nullptr, &client, &err);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->links, 0);  // the client holds the open
+    EXPECT_EQ(ramImageClientCount(r), 1);
+    EXPECT_EQ(closeRAMImage(r, &client), 0);
+    EXPECT_FALSE(inStore(r));
+
+    r = openRAMImage(nullptr, a.c_str(), nullptr, nullptr, &err);
+    EXPECT_EQ(attrRAMImage(r, RAMIMG_LOCKED), 0);
+    EXPECT_EQ(closeRAMImage(r, nullptr), 0);
+    EXPECT_TRUE(inStore(r));  // locked and unused: kept
+    EXPECT_EQ(r->links, 0);
+    EXPECT_EQ(attrRAMImage(r, 0), RAMIMG_LOCKED);
+    EXPECT_EQ(closeRAMImage(r, nullptr), 0);
+    EXPECT_FALSE(inStore(r));
+}
+
+TEST(updateClient, FlagsOwnersAndMoves)
+{
+    ImageInfo info = describe("m1", IMG_MBIL, PIXEL_BYTE, 3, 3, 1, 0);
+    int err;
+    RAMImage *m1 = openRAMImage("m1", nullptr, &info, nullptr, &err);
+    info = describe("m2", IMG_MBIL, PIXEL_BYTE, 3, 3, 1, 0);
+    RAMImage *m2 = openRAMImage("m2", nullptr, &info, nullptr, &err);
+    Notices n1, n2;
+    int token;
+    RAMImageClient c1 = {onConfig, onUpdate, &token, &n1, nullptr};
+    RAMImageClient c2 = {onConfig, nullptr, nullptr, &n2, nullptr};
+    EXPECT_EQ(linkRAMImageClient(nullptr, m1), 0);
+    EXPECT_EQ(linkRAMImageClient(&c1, m1), 1);
+    EXPECT_EQ(linkRAMImageClient(&c1, m1), 1);  // already there
+    EXPECT_EQ(linkRAMImageClient(&c2, m1), 1);
+    EXPECT_EQ(m1->clients, &c2);  // most recent first
+    updateClient(m1, &token, 3);   // c1 is the owner: skipped
+    EXPECT_EQ(n1.configs + n1.updates, 0);
+    EXPECT_EQ(n2.configs, 1);
+    updateClient(m1, &n2, 2);
+    EXPECT_EQ(n1.updates, 1);
+    EXPECT_EQ(n1.configs, 0);
+    // Linking to another record moves the client.
+    EXPECT_EQ(linkRAMImageClient(&c1, m2), 1);
+    EXPECT_EQ(ramImageClientCount(m1), 1);
+    EXPECT_EQ(unlinkClient(&c1), m2);
+    EXPECT_EQ(unlinkClient(&c1), nullptr);
+    EXPECT_EQ(closeRAMImage(m1, &c2), 0);
+    m2->links = 1;
+    EXPECT_EQ(closeRAMImage(m2, nullptr), 0);
+}
+
+TEST(residentRAMImage, FixedSlotsAndFill)
+{
+    ImageInfo info = describe("mem", IMG_MBIL, PIXEL_BYTE, 100, 7, 3, 0);
+    info.transparent = 255;
+    int err;
+    RAMImage *r = openRAMImage("mem", nullptr, &info, nullptr, &err);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->fd, -1);
+    EXPECT_EQ(r->cacheLines, 100);
+    EXPECT_EQ(r->slotCount, 300);
+    for (int i = 0; i < r->slotCount; i++)
+        ASSERT_EQ(r->slotMap[i], i);  // line i / 3, band i % 3
+    for (int i = 0; i < r->slotCount * r->lineBytes; i++)
+        ASSERT_EQ(r->buffer[i], 255);
+    // A cache request keeps a memory image's pixels.
+    r->buffer[5] = 9;
+    EXPECT_EQ(setRAMImageBuf(r, 10), 100);
+    EXPECT_EQ(r->buffer[5], 9);
+    EXPECT_EQ(closeRAMImage(r, nullptr), 0);
+}
+
+TEST(setRAMImageBuf, SizingRuleAndShortMemory)
+{
+    ScratchDir dir;
+    int err;
+    // Narrow images fit whole: 127 lines at most, all rows when fewer.
+    std::string small = makeBIL(dir, "small.bil", 300, 512, 1);
+    RAMImage *r = openRAMImage(nullptr, small.c_str(), nullptr, nullptr, &err);
+    EXPECT_EQ(r->cacheLines, 127);
+    EXPECT_EQ(r->slotCount, 127);
+    closeRAMImage(r, nullptr);
+    std::string tiny = makeBIL(dir, "tiny.bil", 3, 512, 2);
+    r = openRAMImage(nullptr, tiny.c_str(), nullptr, nullptr, &err);
+    EXPECT_EQ(r->cacheLines, 3);
+    closeRAMImage(r, nullptr);
+    // 8192 columns, 4 bands: the first size above 256 KiB is 8 lines.
+    std::string wide = makeBIL(dir, "wide.bil", 20, 8192, 4);
+    r = openRAMImage(nullptr, wide.c_str(), nullptr, nullptr, &err);
+    EXPECT_EQ(r->cacheLines, 8);
+    EXPECT_EQ(r->slotCount, 32);
+
+    // Short of memory, a file record retries with fewer lines...
+    CapturedOutput cap;
+    setRAMImageBufLimit(5 * 4 * 8192 + 4096);
+    EXPECT_EQ(setRAMImageBuf(r, 9), 5);
+    EXPECT_EQ(r->slotCount, 20);
+    // ...and keeps its cache when even one line does not fit.
+    setRAMImageBufLimit(1000);
+    EXPECT_EQ(setRAMImageBuf(r, 9), 0);
+    EXPECT_EQ(cap.err(), "Fatal error of malloc in: setRAMImageBuf\n");
+    EXPECT_EQ(r->slotCount, 20);
+    setRAMImageBufLimit(-1);
+    EXPECT_EQ(setRAMImageBuf(r, 1), 1);
+    EXPECT_TRUE(cacheInvariantsHold(r));
+    closeRAMImage(r, nullptr);
+
+    // A memory image larger than memory fails cleanly.
+    ImageInfo huge = describe("huge", IMG_MBIL, PIXEL_FLOAT, 1 << 20, 1 << 20,
+                              1, 0);
+    EXPECT_EQ(openRAMImage("huge", nullptr, &huge, nullptr, &err), nullptr);
+    EXPECT_EQ(err, RAMIMG_ENOMEM);
+    EXPECT_EQ(getRAMImageByTag("huge"), nullptr);
+}
+
+TEST(openRAMImageNew, ExistsCreateAndDescribedRaw)
+{
+    ScratchDir dir;
+    ImageInfo info = describe(dir.path("n.bil"), IMG_BIL, PIXEL_BYTE, 5, 4, 2,
+                              BASIC_HEADER_SIZE);
+    int err;
+    RAMImage *r = openRAMImageNew(&info, nullptr, 0, &err);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->info.imgid, IMG_BIL);
+    EXPECT_EQ(r->info.offset, BASIC_HEADER_SIZE);
+    closeRAMImage(r, nullptr);
+    EXPECT_EQ(openRAMImageNew(&info, nullptr, 0, &err), nullptr);
+    EXPECT_EQ(err, RAMIMG_EEXIST);
+
+    // A headerless raw file is opened as described.
+    ImageInfo raw = describe(dir.path("raw.bsq"), IMG_BSQ, PIXEL_SHORT, 3, 5,
+                             2, 0);
+    r = openRAMImageNew(&raw, nullptr, 1, &err);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->info.imgid, IMG_BSQ);
+    EXPECT_EQ(r->info.pixel, PIXEL_SHORT);
+    EXPECT_EQ(r->lineBytes, 10);
+    // The zeroed data area overwrites the start of the header it follows.
+    std::vector<unsigned char> bytes = readFileBytes(raw.fileName);
+    ASSERT_EQ(bytes.size(), (size_t)BASIC_HEADER_SIZE);
+    EXPECT_EQ(std::vector<unsigned char>(bytes.begin(), bytes.begin() + 60),
+              std::vector<unsigned char>(60, 0));
+    EXPECT_EQ(bytes[79], 0x3F);  // dx = 1.0 of the header remains
+    closeRAMImage(r, nullptr);
+
+    ImageInfo bad = describe(dir.path("no/such/dir.bil"), IMG_BIL, PIXEL_BYTE,
+                             1, 1, 1, BASIC_HEADER_SIZE);
+    EXPECT_EQ(openRAMImageNew(&bad, nullptr, 1, &err), nullptr);
+    EXPECT_EQ(err, RAMIMG_ECREATE);
+}
