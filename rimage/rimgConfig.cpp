@@ -86,7 +86,11 @@ int rimgConfigure(ImageInfo *defaults, Tcl_Interp *interp, int argc,
     r->histograms = nullptr;
 
     int err = RAMIMG_OK;
-    if (r->fd != -1 && std::strcmp(work.fileName, r->info.fileName) == 0) {
+    /* A memory type turns a file record into a memory record even when
+     * the file name stays. */
+    int toMemory = r->fd != -1 && isMemoryImgID(work.imgid);
+    if (r->fd != -1 && !toMemory
+            && std::strcmp(work.fileName, r->info.fileName) == 0) {
         if (describeInPlace(interp, r, work) != TCL_OK)
             return TCL_ERROR;
     } else {
