@@ -81,6 +81,9 @@ int rimgConfigure(ImageInfo *defaults, Tcl_Interp *interp, int argc,
     ImageInfo work = r->info;
     if (rimgApplyOptions(interp, &work, argc - 3, argv + 3) != TCL_OK)
         return TCL_ERROR;
+    /* A packed picture keeps the shape `rimage open` gave it. */
+    if (isPackedImgID(work.imgid))
+        rimgMemoryShape(&work, 0);
     if (r->histograms)
         deleteHist(r->histograms, r->info.nbands);
     r->histograms = nullptr;
