@@ -190,12 +190,8 @@ static int openMemory(ImageInfo *defaults, Tcl_Interp *interp, int argc,
 int rimgOpen(ImageInfo *defaults, Tcl_Interp *interp, int argc,
              const char **argv)
 {
-    if (argc < 3) {
-        Tcl_ResetResult(interp);
-        Tcl_AppendResult(interp, "Usage: ", argv[0], " ", argv[1], openTail,
-                         nullptr);
-        return TCL_ERROR;
-    }
+    if (argc < 3)
+        return rimgUsage(interp, argv, openTail, TCL_ERROR);
     const char *name = argv[2];
     RAMImage *found = getRAMImageByName(name);
     if (!found)
