@@ -16,8 +16,13 @@ void flushRAMImageLine(RAMImage *r, int slot);
 /* The same for the packed colour memory types MRGB32..MRGB1. */
 unsigned char *getRGBRimgLine(RAMImage *r, int line, int band, int read);
 void flushRGBRimgLine(RAMImage *r, int slot);
+/* Bytes of one packed line of a packed colour type for w columns. */
+int packedRGBBlock(int imgid, int columns);
 
 unsigned char *putRAMImageLine(RAMImage *r, int line, int band);
+/* The line returned for a line or band outside the image: zeroed on each
+ * request, as long as the record's lines; what is written there is lost. */
+unsigned char *ramImageScratchLine(RAMImage *r);
 void pixelByteSwap(int pixel, int count, void *data);
 int getRAMImageVolume(RAMImage *r, int volume);
 

@@ -311,7 +311,8 @@ void inValidateRAMImage(RAMImage *r)
 
 void updateRAMImageLine(RAMImage *r, int line, int, int, int band)
 {
-    if (!r->slotMap || r->slotCount <= 0)
+    if (!r->slotMap || r->slotCount <= 0 || line < 0 || line >= r->info.rows
+            || band < 0 || band >= r->info.nbands)
         return;
     int key = line * r->info.nbands + band;
     int slot = key % r->slotCount;
@@ -591,6 +592,11 @@ RAMImage *residentRAMImage(const ImageInfo *info, RAMImage *reuse,
         *err = RAMIMG_ENOMEM;
         return nullptr;
     }
+    if (isPackedImgID(fresh.info.imgid)
+            && fresh.info.block < packedRGBBlock(fresh.info.imgid,
+                                                 fresh.info.columns))
+        fresh.info.block = packedRGBBlock(fresh.info.imgid,
+                                          fresh.info.columns);
     int64_t extra;
     int lines = cacheLinesFor(&fresh, fresh.info.rows, &extra);
     CacheBlock c;
