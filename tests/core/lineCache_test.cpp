@@ -492,7 +492,16 @@ TEST(flushRAMImageLine, BipLineTakesOtherBandsFromCacheOrFile)
     flushRAMImage(r);
     EXPECT_EQ(fileRange(name, offset + 6, 6),
               std::vector<unsigned char>({8, 5, 7, 6, 0, 0}));
+
+    // Reloading the missing band keeps a changed band of the same line.
+    r->getLine(r, 1, 0, 1)[0] = 9;
+    updateRAMImageLine(r, 1, 0, 1, 0);
+    r->slotMap[2] = -1;
+    EXPECT_EQ(r->getLine(r, 1, 2, 1)[0], 7);
+    EXPECT_EQ(r->getLine(r, 1, 0, 1)[0], 9);
     closeRAMImage(r, nullptr);
+    EXPECT_EQ(fileRange(name, offset + 6, 6),
+              std::vector<unsigned char>({9, 5, 7, 6, 0, 0}));
 }
 
 // Short reads leave the rest of the line as it was (here the fill value
