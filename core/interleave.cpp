@@ -12,6 +12,10 @@
 #include <cstring>
 #include <vector>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "core/imgtype.h"
 #include "core/lineAccess.h"
 #include "core/ramimg.h"
@@ -136,6 +140,76 @@ static void gatherValues(const unsigned char *const *src, unsigned char *dst,
     }
 }
 
+#ifdef __SSE2__
+/* Bytes of 2 or 4 bands, 16 pixels per step: SSE2 unpacks transpose
+ * them; the rest of the line goes through the plain loop. */
+static int dealBytesSSE2(const unsigned char *src, unsigned char *const *dst,
+                         int nbands, int columns)
+{
+    int k = 0;
+    if (nbands == 2) {
+        const __m128i low = _mm_set1_epi16(0x00FF);
+        for (; k + 16 <= columns; k += 16) {
+            __m128i a = _mm_loadu_si128((const __m128i *)(src + 2 * k));
+            __m128i b = _mm_loadu_si128((const __m128i *)(src + 2 * k + 16));
+            _mm_storeu_si128((__m128i *)(dst[0] + k),
+                             _mm_packus_epi16(_mm_and_si128(a, low),
+                                              _mm_and_si128(b, low)));
+            _mm_storeu_si128((__m128i *)(dst[1] + k),
+                             _mm_packus_epi16(_mm_srli_epi16(a, 8),
+                                              _mm_srli_epi16(b, 8)));
+        }
+        return k;
+    }
+    for (; k + 16 <= columns; k += 16) {
+        const unsigned char *s = src + 4 * k;
+        __m128i a = _mm_loadu_si128((const __m128i *)s);
+        __m128i b = _mm_loadu_si128((const __m128i *)(s + 16));
+        __m128i c = _mm_loadu_si128((const __m128i *)(s + 32));
+        __m128i d = _mm_loadu_si128((const __m128i *)(s + 48));
+        /* Each round halves the distance between a band's bytes. */
+        __m128i t0 = _mm_unpacklo_epi8(a, b), t1 = _mm_unpackhi_epi8(a, b);
+        __m128i t2 = _mm_unpacklo_epi8(c, d), t3 = _mm_unpackhi_epi8(c, d);
+        __m128i u0 = _mm_unpacklo_epi8(t0, t1), u1 = _mm_unpackhi_epi8(t0, t1);
+        __m128i u2 = _mm_unpacklo_epi8(t2, t3), u3 = _mm_unpackhi_epi8(t2, t3);
+        __m128i v0 = _mm_unpacklo_epi8(u0, u1), v1 = _mm_unpackhi_epi8(u0, u1);
+        __m128i v2 = _mm_unpacklo_epi8(u2, u3), v3 = _mm_unpackhi_epi8(u2, u3);
+        _mm_storeu_si128((__m128i *)(dst[0] + k), _mm_unpacklo_epi64(v0, v2));
+        _mm_storeu_si128((__m128i *)(dst[1] + k), _mm_unpackhi_epi64(v0, v2));
+        _mm_storeu_si128((__m128i *)(dst[2] + k), _mm_unpacklo_epi64(v1, v3));
+        _mm_storeu_si128((__m128i *)(dst[3] + k), _mm_unpackhi_epi64(v1, v3));
+    }
+    return k;
+}
+#endif
+
+/* Bytes of several bands: the common band counts have vector loops. */
+static void dealBytes(const unsigned char *src, unsigned char *const *dst,
+                      int nbands, int columns)
+{
+    int done = 0;
+#ifdef __SSE2__
+    if (nbands == 2 || nbands == 4)
+        done = dealBytesSSE2(src, dst, nbands, columns);
+#endif
+    if (done == columns)
+        return;
+    const unsigned char *rest = src + (size_t)done * nbands;
+    std::vector<unsigned char *> tail(dst, dst + nbands);
+    for (auto &line : tail)
+        line += done;
+    switch (nbands) {
+    case 2: dealValues<uint8_t, 2>(rest, tail.data(), nbands, columns - done);
+        break;
+    case 3: dealValues<uint8_t, 3>(rest, tail.data(), nbands, columns - done);
+        break;
+    case 4: dealValues<uint8_t, 4>(rest, tail.data(), nbands, columns - done);
+        break;
+    default: dealValues<uint8_t, 0>(rest, tail.data(), nbands, columns - done);
+        break;
+    }
+}
+
 template <typename T>
 static void dealBySize(const unsigned char *src, unsigned char *const *dst,
                        int nbands, int columns)
@@ -229,7 +303,7 @@ void putBIPBlockIntoBuf(int pixel, int msbf, int nbands, int columns,
         }
     }
     switch (size) {
-    case 1: dealBySize<uint8_t>(block, lines.data(), nbands, columns); break;
+    case 1: dealBytes(block, lines.data(), nbands, columns); break;
     case 2: dealBySize<uint16_t>(block, lines.data(), nbands, columns); break;
     default: dealBySize<uint32_t>(block, lines.data(), nbands, columns); break;
     }
