@@ -518,8 +518,8 @@ static void writePicture(RAMImage *r)
 /*
  * getRAMImageLine --
  *	The cached line of band b of line y, filled from the file on a miss
- *	(not for BSQ and BIL layouts when read is 0: the caller overwrites
- *	the whole line).
+ *	(not for BSQ, BIL and TIFF when read is 0: the caller overwrites the
+ *	whole line).
  * Results:
  *	The line, never null (a scratch line outside the image).
  * Side effects:
@@ -559,7 +559,7 @@ unsigned char *getRAMImageLine(RAMImage *r, int y, int b, int read)
             readFileLines(r, y, b);
         break;
     case LAYOUT_TIFF:
-        if (r->fd >= 0)
+        if (read && r->fd >= 0)
             readTiffLines(r, y, b);
         break;
     case LAYOUT_PICTURE:
