@@ -265,6 +265,18 @@ static inline void setSample(unsigned char *p, int bits, int msbf, int64_t s,
     byte = (unsigned char)((byte & ~mask) | ((v << shift) & mask));
 }
 
+/* Moves `count` bit-packed samples: sample first + k * step of `from` to
+ * sample to0 + k * toStep of `to`. */
+static void moveSamples(int pixel, int msbf, int count,
+                        const unsigned char *from, int64_t first, int step,
+                        unsigned char *to, int64_t to0, int toStep)
+{
+    int bits = pixelBits(pixel);
+    for (int64_t k = 0; k < count; k++)
+        setSample(to, bits, msbf, to0 + k * toStep,
+                  getSample(from, bits, msbf, first + k * step));
+}
+
 /* ---------------------------------------------------------------------
  * The two directions
  * --------------------------------------------------------------------- */
@@ -282,15 +294,10 @@ void putBIPBlockIntoBuf(int pixel, int msbf, int nbands, int columns,
         return;
     }
     if (size == 0) {
-        int bits = pixelBits(pixel);
-        for (int b = 0; b < nbands; b++) {
-            if (!bandLines[b])
-                continue;
-            for (int k = 0; k < columns; k++)
-                setSample(bandLines[b], bits, msbf, k,
-                          getSample(block, bits, msbf,
-                                    (int64_t)k * nbands + b));
-        }
+        for (int b = 0; b < nbands; b++)
+            if (bandLines[b])
+                moveSamples(pixel, msbf, columns, block, b, nbands,
+                            bandLines[b], 0, 1);
         return;
     }
     /* A band left out goes to a sink line, so the loops stay simple. */
@@ -323,14 +330,10 @@ void getBIPBlockFromBuf(int pixel, int msbf, int nbands, int columns,
         return;
     }
     if (size == 0) {
-        int bits = pixelBits(pixel);
-        for (int b = 0; b < nbands; b++) {
-            if (!bandLines[b])
-                continue;
-            for (int k = 0; k < columns; k++)
-                setSample(block, bits, msbf, (int64_t)k * nbands + b,
-                          getSample(bandLines[b], bits, msbf, k));
-        }
+        for (int b = 0; b < nbands; b++)
+            if (bandLines[b])
+                moveSamples(pixel, msbf, columns, bandLines[b], 0, 1, block,
+                            b, nbands);
         return;
     }
     bool complete = true;

@@ -311,29 +311,34 @@ static int64_t fileLinePos(const RAMImage *r, int y)
     return r->dataOffset + record * r->info.block;
 }
 
+/* How the samples of a file line interleave: bytes for a dealt DIB,
+ * otherwise the image's values. */
+struct LineSamples {
+    int pixel, msbf, columns;
+};
+
+static LineSamples lineSamples(const RAMImage *r)
+{
+    if (dealsBytes(r))
+        return {PIXEL_BYTE, 0, r->lineBytes};
+    return {r->info.pixel, r->info.msbf, r->info.columns};
+}
+
 /* Host-order file line -> band lines (null: band left out). */
 static void distributeLine(const RAMImage *r, const unsigned char *data,
                            unsigned char *const *bands)
 {
-    const ImageInfo &info = r->info;
-    if (dealsBytes(r))
-        putBIPBlockIntoBuf(PIXEL_BYTE, 0, info.nbands, r->lineBytes, data,
-                           bands);
-    else
-        putBIPBlockIntoBuf(info.pixel, info.msbf, info.nbands, info.columns,
-                           data, bands);
+    LineSamples s = lineSamples(r);
+    putBIPBlockIntoBuf(s.pixel, s.msbf, r->info.nbands, s.columns, data,
+                       bands);
 }
 
 static void gatherLine(const RAMImage *r, const unsigned char *const *bands,
                        unsigned char *data)
 {
-    const ImageInfo &info = r->info;
-    if (dealsBytes(r))
-        getBIPBlockFromBuf(PIXEL_BYTE, 0, info.nbands, r->lineBytes, bands,
-                           data);
-    else
-        getBIPBlockFromBuf(info.pixel, info.msbf, info.nbands, info.columns,
-                           bands, data);
+    LineSamples s = lineSamples(r);
+    getBIPBlockFromBuf(s.pixel, s.msbf, r->info.nbands, s.columns, bands,
+                       data);
 }
 
 /* True when no band slot of line y is dirty or already holds its key,
