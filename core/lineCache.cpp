@@ -20,10 +20,10 @@
  *     slots, or from the file when they are not cached.
  *  3. Read-ahead: a miss on the first line or on a line whose predecessor
  *     in the same band is cached (a forward scan) also fills the lines
- *     that follow it in the file, while their slots are clean and do not
- *     hold them already, and never so many that fewer than
- *     max(4, cacheLines / 2) lines of a band stay cached up to the one
- *     asked for: a caller may hold that many recent lines of a band.
+ *     that follow it in the file (up to 1 MiB), while their slots are
+ *     clean and do not hold them already, and never so many that fewer
+ *     than max(4, cacheLines / 2) lines of a band stay cached up to the
+ *     one asked for: a caller may hold that many recent lines of a band.
  *  4. Values reach host order on the way in (only the bytes actually
  *     read) and the file's order in a copy on the way out: a cached line
  *     is never in file order.
@@ -58,6 +58,7 @@
 #include "formats/xbm.h"
 
 #define MAX_IOVECS 1024
+#define READ_AHEAD_BYTES (1 << 20)  /* beyond this a longer read gains nothing */
 
 enum LineLayout {
     LAYOUT_NONE,        /* memory types: nothing to read or write */
@@ -215,11 +216,15 @@ static void fileToHost(const RAMImage *r, unsigned char *data, int64_t bytes)
                       (int)(bytes / pixelValueBytes(r->info.pixel)), data);
 }
 
-/* Lines a read-ahead may span, the asked-for one included (note 3). */
-static int runLines(const RAMImage *r)
+/* Lines a read-ahead may span, the asked-for one included (note 3), for
+ * file lines of `bytes` bytes. */
+static int runLines(const RAMImage *r, int64_t bytes)
 {
     int keep = std::max(4, r->cacheLines / 2);
-    return std::max(1, r->cacheLines - keep + 1);
+    int64_t lines = std::min<int64_t>(r->cacheLines - keep + 1,
+                                      READ_AHEAD_BYTES / std::max<int64_t>(
+                                                             bytes, 1));
+    return (int)std::max<int64_t>(1, lines);
 }
 
 /* True on the first line or when line y - 1 of band b is cached. */
@@ -255,9 +260,10 @@ static void readBandLines(RAMImage *r, int y, int b)
     const int step = bsq ? nb : 1;
     int limit = 1;
     if (info.block == r->lineBytes && forwardScan(r, y, b)) {
-        int lines = std::min(runLines(r), info.rows - y);
-        limit = bsq ? lines : lines * nb - b;
-        limit = std::min(limit, MAX_IOVECS);
+        int64_t bytes = (int64_t)r->lineBytes * (bsq ? 1 : nb);
+        int lines = std::min(runLines(r, bytes), info.rows - y);
+        limit = (int)std::min<int64_t>(bsq ? lines : (int64_t)lines * nb - b,
+                                       MAX_IOVECS);
     }
     static std::vector<iovec> iov;
     iov.clear();
@@ -404,7 +410,7 @@ static void readFileLines(RAMImage *r, int y, int b)
     claimLine(r, y, b, lines);
     int n = 1;
     if (block >= need && forwardScan(r, y, b)) {
-        int limit = std::min(runLines(r), info.rows - y);
+        int limit = std::min(runLines(r, block), info.rows - y);
         while (n < limit && lineFree(r, y + n))
             n++;
     }
