@@ -58,13 +58,13 @@
 #include "formats/xbm.h"
 
 #define MAX_IOVECS 1024
-#define READ_AHEAD_BYTES (1 << 20)  /* beyond this a longer read gains nothing */
+#define READ_AHEAD_BYTES (1 << 20)  /* a longer read gains nothing */
 
 enum LineLayout {
     LAYOUT_NONE,        /* memory types: nothing to read or write */
     LAYOUT_BSQ,         /* one band line per file record, band-sequential */
     LAYOUT_BIL,         /* one band line per file record, by line */
-    LAYOUT_BIP,         /* all bands of a line in one pixel-interleaved record */
+    LAYOUT_BIP,         /* all bands of a line, pixel-interleaved */
     LAYOUT_DIB,         /* all bands of a line dealt byte by byte, bottom-up */
     LAYOUT_TIFF,        /* strips or tiles read through the TIFF reader */
     LAYOUT_PICTURE,     /* whole picture: GIF87a, XBM, JPEG */

@@ -82,7 +82,8 @@ int countWrongValues(RAMImage *r,
     for (auto [y, b] : shuffledLines(info.rows, info.nbands, seed)) {
         const unsigned char *p = r->getLine(r, y, b, 1);
         for (int x = 0; x < info.columns; x++)
-            wrong += getLineValue(p, info.pixel, info.msbf, x) != value(y, b, x);
+            wrong += getLineValue(p, info.pixel, info.msbf, x)
+                     != value(y, b, x);
     }
     return wrong;
 }
@@ -512,7 +513,8 @@ TEST(getRAMImageLine, ShortReadsAndMissingBlocksKeepTheLine)
     ScratchDir dir;
     std::string name = dir.path("short.raw");
     writeFileBytes(name, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12});
-    ImageInfo info = describeImage(name, IMG_BIL, PIXEL_BYTE, 2, 8, 1, 0, 0, 8);
+    ImageInfo info = describeImage(name, IMG_BIL, PIXEL_BYTE, 2, 8, 1, 0, 0,
+                                   8);
     info.transparent = 0x5A;
     RAMImage *r = openDescribed(info);
     ASSERT_TRUE(r);

@@ -55,7 +55,8 @@ TEST(getRAMImageLine, ReadsFilesOfIndependentWriters)
         return (double)((x * 37 + y * 101 + b * 7919) % 30000 - 15000);
     };
     for (auto [name, imgid, block] :
-         {std::tuple<const char *, int, int>{"lines_int16_bsq.raw", IMG_BSQ, 26},
+         {std::tuple<const char *, int, int>{"lines_int16_bsq.raw", IMG_BSQ,
+                                             26},
           {"lines_int16_bil.raw", IMG_BIL, 26},
           {"lines_int16_bip.raw", IMG_BIP, 78}}) {
         ImageInfo info = describeImage(fixturePath(name), imgid, PIXEL_SHORT,
@@ -91,7 +92,8 @@ TEST(getRAMImageLine, ReadsFilesOfIndependentWriters)
     std::string bmp = fixturePath("lines_rgb24.bmp");
     std::vector<unsigned char> bytes = readFileBytes(bmp);
     ASSERT_GE(bytes.size(), 14u);
-    int offset = bytes[10] | bytes[11] << 8 | bytes[12] << 16 | bytes[13] << 24;
+    int offset = bytes[10] | bytes[11] << 8 | bytes[12] << 16
+                 | bytes[13] << 24;
     info = describeImage(bmp, IMG_DIB, PIXEL_BYTE, 3, 5, 3, 0, offset, 16);
     EXPECT_EQ(countWrong(info, [](int y, int b, int x) {
                   int rgb[3] = {(x * 40 + y * 7) % 256, (x * 3 + y * 50) % 256,

@@ -21,9 +21,12 @@
 #include "core/ramimg.h"
 #include "tests/support/testSupport.h"
 
+/* A value of the pixel type that differs from line to line and band to
+ * band, negative ones included for the signed types. */
 inline double testValue(int pixel, int y, int b, int x)
 {
-    uint32_t h = (uint32_t)(y * 7919 + b * 104729 + x * 31 + 17) * 2654435761u;
+    uint32_t h = (uint32_t)(y * 7919 + b * 104729 + x * 31 + 17)
+                 * 2654435761u;
     h ^= h >> 15;
     switch (pixel) {
     case PIXEL_1BIT: return h & 1;
@@ -113,7 +116,9 @@ inline bool hostMsbFirst()
     return first == 0;
 }
 
-inline void putLineValue(unsigned char *line, int pixel, int msbf, int x, double v)
+/* Host-order access to a cached line; 1BIT and 4BITS in msbf's order. */
+inline void putLineValue(unsigned char *line, int pixel, int msbf, int x,
+                         double v)
 {
     int size = valueSize(pixel);
     if (size == 0) {
@@ -127,7 +132,8 @@ inline void putLineValue(unsigned char *line, int pixel, int msbf, int x, double
     }
 }
 
-inline double getLineValue(const unsigned char *line, int pixel, int msbf, int x)
+inline double getLineValue(const unsigned char *line, int pixel, int msbf,
+                           int x)
 {
     int size = valueSize(pixel);
     if (size == 0)
@@ -140,9 +146,10 @@ inline double getLineValue(const unsigned char *line, int pixel, int msbf, int x
     return bitsValue(pixel, u);
 }
 
-inline ImageInfo describeImage(const std::string &path, int imgid, int pixel,
-                        int rows, int columns, int nbands, int msbf,
-                        int offset, int block)
+/* Describes a file for opening without a probe. */
+inline ImageInfo describeImage(const std::string &path, int imgid,
+                               int pixel, int rows, int columns,
+                               int nbands, int msbf, int offset, int block)
 {
     ImageInfo info;
     std::memset(&info, 0, sizeof info);
@@ -161,6 +168,8 @@ inline ImageInfo describeImage(const std::string &path, int imgid, int pixel,
     return info;
 }
 
+/* The data area of a BSQ, BIL or BIP file (BASIC block sizes) holding
+ * value(y, b, x), whole values in msbf's byte order. */
 inline std::vector<unsigned char> expectedRawData(
     int imgid, int pixel, int rows, int columns, int nbands, int msbf,
     const std::function<double(int, int, int)> &value)
@@ -194,8 +203,9 @@ inline std::vector<unsigned char> expectedRawData(
     return data;
 }
 
-inline std::vector<unsigned char> fileRange(const std::string &path, int64_t offset,
-                                     int64_t size)
+/* `size` bytes of the file from offset on (fewer at its end). */
+inline std::vector<unsigned char> fileRange(const std::string &path,
+                                            int64_t offset, int64_t size)
 {
     std::vector<unsigned char> all = readFileBytes(path);
     if ((int64_t)all.size() < offset)
