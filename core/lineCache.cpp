@@ -669,20 +669,19 @@ unsigned char *putRAMImageLine(RAMImage *r, int y, int b)
  * Volumes
  * --------------------------------------------------------------------- */
 
-/* Back to the starting state of a histogram, bins zeroed. */
-static void resetHistograms(RAMImage *r)
+/*
+ * initHist --
+ *	Weak stand-in for hist.cpp's initHist while that is being written;
+ *	any strong definition replaces it.  Remove it once hist.cpp has one.
+ */
+__attribute__((weak)) void initHist(Hist *h)
 {
-    if (!r->histograms)
-        return;
-    for (int b = 0; b < r->info.nbands; b++) {
-        Hist &h = r->histograms[b];
-        h.sum = h.sumSquares = h.count = h.mean = h.std = 0;
-        h.min = DBL_MAX;
-        h.max = -DBL_MAX;
-        h.valid = 0;
-        if (h.bins)
-            std::memset(h.bins, 0, sizeof(int) * (size_t)h.nbins);
-    }
+    h->sum = h->sumSquares = h->count = h->mean = h->std = 0;
+    h->min = DBL_MAX;
+    h->max = -DBL_MAX;
+    h->valid = 0;
+    if (h->bins)
+        std::memset(h->bins, 0, sizeof(int) * (size_t)h->nbins);
 }
 
 /* Bytes of one volume: the data area of a single-volume file. */
@@ -740,7 +739,8 @@ int getRAMImageVolume(RAMImage *r, int v)
     if (v != r->volume) {
         flushRAMImage(r);
         inValidateRAMImage(r);
-        resetHistograms(r);
+        for (int b = 0; r->histograms && b < r->info.nbands; b++)
+            initHist(&r->histograms[b]);
     }
     r->dataOffset = r->info.offset + (int64_t)(v - 1) * volumeBytes(r);
     r->volume = v;
