@@ -28,7 +28,7 @@
 
 namespace {
 
-const int repeats = 3;
+const int repeats = 7;
 
 double now()
 {
