@@ -27,9 +27,10 @@
  *  4. Values reach host order on the way in (only the bytes actually
  *     read) and the file's order in a copy on the way out: a cached line
  *     is never in file order.
- *  5. While a whole-picture reader or writer runs on a record, a miss on
- *     that record only claims its slot, so the format code can fill the
- *     cache through getRAMImageLine(r, y, b, 0) without recursion.
+ *  5. A miss with read 0 on a whole-picture format only claims its slot,
+ *     and so does any miss while the format's reader or writer runs on
+ *     the record: the format code can fill the cache through
+ *     getRAMImageLine without recursion, also when the store calls it.
  *  6. Lines outside the image read and write a scratch line, never a
  *     slot.
  */
@@ -529,8 +530,8 @@ static void writePicture(RAMImage *r)
 /*
  * getRAMImageLine --
  *	The cached line of band b of line y, filled from the file on a miss
- *	(not for BSQ, BIL and TIFF when read is 0: the caller overwrites the
- *	whole line).
+ *	(unless read is 0 where the layout allows: BSQ, BIL, TIFF and whole
+ *	pictures, whose caller overwrites the whole line).
  * Results:
  *	The line, never null (a scratch line outside the image).
  * Side effects:
@@ -575,6 +576,8 @@ unsigned char *getRAMImageLine(RAMImage *r, int y, int b, int read)
         break;
     case LAYOUT_PICTURE:
     case LAYOUT_FRAMES:
+        if (!read)
+            break;
         /* The reader may have rebuilt the cache or changed the geometry:
          * look the line up again. */
         readPicture(r);
