@@ -172,11 +172,17 @@ void calcByteHist(Hist *h, int count, int step, const unsigned char *line)
     std::memset(t, 0, sizeof t);
     if (step == 1) {
         int i = 0;
-        for (; i + 4 <= n; i += 4) {
-            t[0][line[i]]++;
-            t[1][line[i + 1]]++;
-            t[2][line[i + 2]]++;
-            t[3][line[i + 3]]++;
+        for (; i + 8 <= n; i += 8) {
+            uint64_t w;
+            std::memcpy(&w, line + i, 8);
+            t[0][w & 0xFF]++;
+            t[1][(w >> 8) & 0xFF]++;
+            t[2][(w >> 16) & 0xFF]++;
+            t[3][(w >> 24) & 0xFF]++;
+            t[0][(w >> 32) & 0xFF]++;
+            t[1][(w >> 40) & 0xFF]++;
+            t[2][(w >> 48) & 0xFF]++;
+            t[3][w >> 56]++;
         }
         for (; i < n; i++)
             t[0][line[i]]++;
