@@ -139,37 +139,43 @@ static int samplesOf(int count, int *step)
     return count > 0 ? (count - 1) / *step + 1 : 0;
 }
 
-/* Folds the per-value counts of n samples of one line into the record. */
-static void addCounts(Hist *h, const uint32_t *counts, int nvalues, int n)
+/* Folds per-value counts into the record: every counted value is a
+ * sample. */
+template <typename C>
+static void addCounts(Hist *h, const C *counts, int nvalues)
 {
-    int64_t sum = 0, squares = 0;
+    int64_t sum = 0, squares = 0, n = 0;
     for (int v = 0; v < nvalues; v++) {
         if (!counts[v])
             continue;
-        int64_t n = counts[v];
-        sum += v * n;
-        squares += (int64_t)v * v * n;
+        int64_t k = (int64_t)counts[v];
+        n += k;
+        sum += v * k;
+        squares += (int64_t)v * v * k;
         if (v < h->min)
             h->min = v;
         if (v > h->max)
             h->max = v;
         if (h->bins && v < h->nbins)
-            h->bins[v] += (int)n;
+            h->bins[v] += (int)k;
     }
     h->sum += (double)sum;
     h->sumSquares += (double)squares;
-    h->count += n;
+    h->count += (double)n;
 }
 
-void calcByteHist(Hist *h, int count, int step, const unsigned char *line)
+/* Per-value counts of byte samples, in four tables so that runs of one
+ * value do not serialise on a single counter. */
+template <typename C>
+struct ByteTally {
+    C t[4][256];
+};
+
+template <typename C>
+static void tallyBytes(ByteTally<C> &tally, const unsigned char *line, int n,
+                       int step)
 {
-    int n = samplesOf(count, &step);
-    if (n == 0)
-        return;
-    /* Four tables so that runs of one value do not serialise on a
-     * single counter. */
-    uint32_t t[4][256];
-    std::memset(t, 0, sizeof t);
+    C (*t)[256] = tally.t;
     if (step == 1) {
         int i = 0;
         for (; i + 8 <= n; i += 8) {
@@ -186,14 +192,29 @@ void calcByteHist(Hist *h, int count, int step, const unsigned char *line)
         }
         for (; i < n; i++)
             t[0][line[i]]++;
-        for (int v = 0; v < 256; v++)
-            t[0][v] += t[1][v] + t[2][v] + t[3][v];
     } else {
         const unsigned char *p = line;
         for (int i = 0; i < n; i++, p += step)
             t[0][*p]++;
     }
-    addCounts(h, t[0], 256, n);
+}
+
+template <typename C>
+static void foldTally(Hist *h, ByteTally<C> &tally)
+{
+    C (*t)[256] = tally.t;
+    for (int v = 0; v < 256; v++)
+        t[0][v] += t[1][v] + t[2][v] + t[3][v];
+    addCounts(h, t[0], 256);
+}
+
+void calcByteHist(Hist *h, int count, int step, const unsigned char *line)
+{
+    int n = samplesOf(count, &step);
+    ByteTally<uint32_t> tally;
+    std::memset(&tally, 0, sizeof tally);
+    tallyBytes(tally, line, n, step);
+    foldTally(h, tally);
 }
 
 void calc1BitHist(Hist *h, int count, int step, const unsigned char *line)
@@ -210,7 +231,7 @@ void calc1BitHist(Hist *h, int count, int step, const unsigned char *line)
     for (int64_t x = (int64_t)i * step; i < n; i++, x += step)
         counts[1] += (line[x >> 3] >> (x & 7)) & 1;
     counts[0] = (uint32_t)n - counts[1];
-    addCounts(h, counts, 2, n);
+    addCounts(h, counts, 2);
 }
 
 void calc4BitsHist(Hist *h, int count, int step, const unsigned char *line)
@@ -222,7 +243,7 @@ void calc4BitsHist(Hist *h, int count, int step, const unsigned char *line)
     int64_t x = 0;
     for (int i = 0; i < n; i++, x += step)
         counts[(line[x >> 1] >> ((x & 1) ? 0 : 4)) & 0x0F]++;
-    addCounts(h, counts, 16, n);
+    addCounts(h, counts, 16);
 }
 
 /* Integer types up to 16 bits: exact 64-bit sums per line.  U is the
@@ -405,22 +426,38 @@ static const unsigned char *bitReversed(void)
     return table;
 }
 
-/* Adds line y of band b to its record, repacking 1BIT and 4BITS lines to
- * the counting routines' orders when the image packs them the other way. */
-static void addImageLine(RAMImage *image, Hist *h, int y, int b, int stepX,
-                         std::vector<unsigned char> &scratch)
+/* ramImageHist's walk over an image: scratch for repacked lines, and
+ * for BYTE images one tally per band, folded in when the walk ends. */
+struct HistWalk {
+    RAMImage *image;
+    Hist *h;
+    int stepX;
+    std::vector<unsigned char> scratch;
+    std::vector<ByteTally<uint64_t>> tallies;
+};
+
+/* Adds line y of band b, repacking 1BIT and 4BITS lines to the counting
+ * routines' orders when the image packs them the other way. */
+static void walkLine(HistWalk &w, int y, int b)
 {
+    RAMImage *image = w.image;
     const unsigned char *p = image->getLine(image, y, b, 1);
     int pixel = image->info.pixel, msbf = image->info.msbf;
+    if (pixel == PIXEL_BYTE) {
+        int step = w.stepX;
+        int n = samplesOf(image->info.columns, &step);
+        tallyBytes(w.tallies[b], p, n, step);
+        return;
+    }
     if ((pixel == PIXEL_1BIT && msbf) || (pixel == PIXEL_4BITS && !msbf)) {
         const unsigned char *reverse = bitReversed();
         for (int i = 0; i < image->lineBytes; i++)
-            scratch[i] = pixel == PIXEL_1BIT
-                             ? reverse[p[i]]
-                             : (unsigned char)((p[i] << 4) | (p[i] >> 4));
-        p = scratch.data();
+            w.scratch[i] = pixel == PIXEL_1BIT
+                               ? reverse[p[i]]
+                               : (unsigned char)((p[i] << 4) | (p[i] >> 4));
+        p = w.scratch.data();
     }
-    calcHist(h, pixel, image->info.columns, stepX, p);
+    calcHist(&w.h[b], pixel, image->info.columns, w.stepX, p);
 }
 
 /*
@@ -447,26 +484,30 @@ Hist *ramImageHist(RAMImage *image, int mode, int stepX, int stepY)
         markValid(image);
         return h;
     }
-    stepX = std::max(stepX, 1);
-    stepY = std::max(stepY, 1);
     const ImageInfo &info = image->info;
-    std::vector<unsigned char> scratch;
+    HistWalk w = {image, h, std::max(stepX, 1), {}, {}};
     try {
-        scratch.resize((size_t)image->lineBytes);
+        w.scratch.resize((size_t)image->lineBytes);
+        if (info.pixel == PIXEL_BYTE)
+            w.tallies.resize((size_t)info.nbands);
     } catch (const std::bad_alloc &) {
         return nullptr;
     }
+    stepY = std::max(stepY, 1);
     if (info.imgid == IMG_BSQ || info.imgid == IMG_E74BSQ) {
         for (int b = 0; b < info.nbands; b++)
             if (!h[b].valid)
                 for (int y = 0; y < info.rows; y += stepY)
-                    addImageLine(image, &h[b], y, b, stepX, scratch);
+                    walkLine(w, y, b);
     } else {
         for (int y = 0; y < info.rows; y += stepY)
             for (int b = 0; b < info.nbands; b++)
                 if (!h[b].valid)
-                    addImageLine(image, &h[b], y, b, stepX, scratch);
+                    walkLine(w, y, b);
     }
+    for (size_t b = 0; b < w.tallies.size(); b++)
+        if (!h[b].valid)
+            foldTally(&h[b], w.tallies[b]);
     markValid(image);
     return h;
 }

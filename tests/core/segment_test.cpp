@@ -37,63 +37,50 @@ void storeCached(RAMImage *r, int line, int band, const std::vector<T> &v)
 
 const float NaN = std::numeric_limits<float>::quiet_NaN();
 
+/* The values a one-line image of the pixel type holds after `in` is
+ * written with putFloatBILData. */
+template <typename T>
+std::vector<T> stored(int pixel, const std::vector<float> &in)
+{
+    auto r = makeMemImage(IMG_MBIL, pixel, (int)in.size(), 1, 1);
+    putFloatBILData(r.get(), 0, 0, (int)in.size(), 0, in.data());
+    return cachedValues<T>(r.get(), 0, 0, (int)in.size());
+}
+
+/* What getByteBILData makes of stored values. */
+template <typename T>
+std::vector<int> lowBytes(int pixel, const std::vector<T> &v)
+{
+    auto r = makeMemImage(IMG_MBIL, pixel, (int)v.size(), 1, 1);
+    storeCached(r.get(), 0, 0, v);
+    std::vector<unsigned char> out(v.size());
+    getByteBILData(r.get(), 0, 0, (int)v.size(), 0, out.data());
+    return std::vector<int>(out.begin(), out.end());
+}
+
 } // namespace
 
 TEST(putFloatBILData, RoundsAndClipsPerPixelType)
 {
-    {
-        auto r = makeMemImage(IMG_MBIL, PIXEL_BYTE, 7, 1, 1);
-        std::vector<float> in = {300.2f, -4, 12.5f, 12.49f, 254.6f, NaN,
-                                 0.49999997f};
-        putFloatBILData(r.get(), 0, 0, 7, 0, in.data());
-        EXPECT_EQ(cachedBytes(r.get(), 0, 0),
-                  (std::vector<unsigned char>{255, 0, 13, 12, 255, 0, 0}));
-    }
-    {
-        auto r = makeMemImage(IMG_MBIL, PIXEL_SHORT, 8, 1, 1);
-        std::vector<float> in = {-2.7f, -0.3f, 2.5f, -2.5f, 40000, -40000,
-                                 -32768, 32767};
-        putFloatBILData(r.get(), 0, 0, 8, 0, in.data());
-        EXPECT_EQ(cachedValues<int16_t>(r.get(), 0, 0, 8),
-                  (std::vector<int16_t>{-2, 0, 3, -2, 32767, -32768, -32767,
-                                        32767}));
-    }
-    {
-        auto r = makeMemImage(IMG_MBIL, PIXEL_USHORT, 4, 1, 1);
-        std::vector<float> in = {70000, -1, 65534.6f, 1.5f};
-        putFloatBILData(r.get(), 0, 0, 4, 0, in.data());
-        EXPECT_EQ(cachedValues<uint16_t>(r.get(), 0, 0, 4),
-                  (std::vector<uint16_t>{65535, 0, 65535, 2}));
-    }
-    {
-        auto r = makeMemImage(IMG_MBIL, PIXEL_LONG, 5, 1, 1);
-        std::vector<float> in = {3e9f, -3e9f, -2.7f, 123456.5f,
-                                 -2147483648.0f};
-        putFloatBILData(r.get(), 0, 0, 5, 0, in.data());
-        EXPECT_EQ(cachedValues<int32_t>(r.get(), 0, 0, 5),
-                  (std::vector<int32_t>{2147483647, -2147483647 - 1, -2,
-                                        123457, -2147483647}));
-    }
-    {
-        auto r = makeMemImage(IMG_MBIL, PIXEL_ULONG, 4, 1, 1);
-        std::vector<float> in = {5e9f, -1, 4e9f, 2.5f};
-        putFloatBILData(r.get(), 0, 0, 4, 0, in.data());
-        EXPECT_EQ(cachedValues<uint32_t>(r.get(), 0, 0, 4),
-                  (std::vector<uint32_t>{4294967295u, 0, 4000000000u, 3}));
-    }
-    {
-        auto r = makeMemImage(IMG_MBIL, PIXEL_SBYTE, 4, 1, 1);
-        std::vector<float> in = {200, -200, -2.7f, 126.6f};
-        putFloatBILData(r.get(), 0, 0, 4, 0, in.data());
-        EXPECT_EQ(cachedValues<int8_t>(r.get(), 0, 0, 4),
-                  (std::vector<int8_t>{127, -128, -2, 127}));
-    }
-    {
-        auto r = makeMemImage(IMG_MBIL, PIXEL_FLOAT, 3, 1, 1);
-        std::vector<float> in = {1.25f, -1e30f, 0.1f};
-        putFloatBILData(r.get(), 0, 0, 3, 0, in.data());
-        EXPECT_EQ(cachedValues<float>(r.get(), 0, 0, 3), in);
-    }
+    EXPECT_EQ(stored<uint8_t>(PIXEL_BYTE, {300.2f, -4, 12.5f, 12.49f, 254.6f,
+                                           NaN, 0.49999997f}),
+              (std::vector<uint8_t>{255, 0, 13, 12, 255, 0, 0}));
+    EXPECT_EQ(stored<int16_t>(PIXEL_SHORT, {-2.7f, -0.3f, 2.5f, -2.5f, 40000,
+                                            -40000, -32768, 32767}),
+              (std::vector<int16_t>{-2, 0, 3, -2, 32767, -32768, -32767,
+                                    32767}));
+    EXPECT_EQ(stored<uint16_t>(PIXEL_USHORT, {70000, -1, 65534.6f, 1.5f}),
+              (std::vector<uint16_t>{65535, 0, 65535, 2}));
+    EXPECT_EQ(stored<int32_t>(PIXEL_LONG, {3e9f, -3e9f, -2.7f, 123456.5f,
+                                           -2147483648.0f}),
+              (std::vector<int32_t>{2147483647, -2147483647 - 1, -2, 123457,
+                                    -2147483647}));
+    EXPECT_EQ(stored<uint32_t>(PIXEL_ULONG, {5e9f, -1, 4e9f, 2.5f}),
+              (std::vector<uint32_t>{4294967295u, 0, 4000000000u, 3}));
+    EXPECT_EQ(stored<int8_t>(PIXEL_SBYTE, {200, -200, -2.7f, 126.6f}),
+              (std::vector<int8_t>{127, -128, -2, 127}));
+    EXPECT_EQ(stored<float>(PIXEL_FLOAT, {1.25f, -1e30f, 0.1f}),
+              (std::vector<float>{1.25f, -1e30f, 0.1f}));
 }
 
 TEST(putFloatBILData, PacksBitsAndNibblesInBothOrders)
@@ -133,77 +120,53 @@ TEST(putFloatBILData, PacksBitsAndNibblesInBothOrders)
 
 TEST(getByteBILData, LowByteOfWiderTypes)
 {
-    unsigned char out[4];
-    auto s = makeMemImage(IMG_MBIL, PIXEL_SHORT, 2, 1, 1);
-    storeCached(s.get(), 0, 0, std::vector<int16_t>{-3, 0x1234});
-    getByteBILData(s.get(), 0, 0, 2, 0, out);
-    EXPECT_EQ(out[0], 0xFD);
-    EXPECT_EQ(out[1], 0x34);
-    auto u = makeMemImage(IMG_MBIL, PIXEL_USHORT, 1, 1, 1);
-    storeCached(u.get(), 0, 0, std::vector<uint16_t>{0xABCD});
-    getByteBILData(u.get(), 0, 0, 1, 0, out);
-    EXPECT_EQ(out[0], 0xCD);
-    auto l = makeMemImage(IMG_MBIL, PIXEL_LONG, 1, 1, 1);
-    storeCached(l.get(), 0, 0, std::vector<int32_t>{0x12345678});
-    getByteBILData(l.get(), 0, 0, 1, 0, out);
-    EXPECT_EQ(out[0], 0x78);
-    auto ul = makeMemImage(IMG_MBIL, PIXEL_ULONG, 1, 1, 1);
-    storeCached(ul.get(), 0, 0, std::vector<uint32_t>{0xFEDCBA98u});
-    getByteBILData(ul.get(), 0, 0, 1, 0, out);
-    EXPECT_EQ(out[0], 0x98);
-    auto f = makeMemImage(IMG_MBIL, PIXEL_FLOAT, 4, 1, 1);
-    storeCached(f.get(), 0, 0, std::vector<float>{-3.7f, 300.9f, NaN, 1e20f});
-    getByteBILData(f.get(), 0, 0, 4, 0, out);
-    EXPECT_EQ(std::vector<int>(out, out + 4), (std::vector<int>{253, 44, 0, 0}));
-    auto sb = makeMemImage(IMG_MBIL, PIXEL_SBYTE, 1, 1, 1);
-    storeCached(sb.get(), 0, 0, std::vector<int8_t>{-3});
-    getByteBILData(sb.get(), 0, 0, 1, 0, out);
-    EXPECT_EQ(out[0], 253);
+    EXPECT_EQ(lowBytes<int16_t>(PIXEL_SHORT, {-3, 0x1234}),
+              (std::vector<int>{0xFD, 0x34}));
+    EXPECT_EQ(lowBytes<uint16_t>(PIXEL_USHORT, {0xABCD}),
+              (std::vector<int>{0xCD}));
+    EXPECT_EQ(lowBytes<int32_t>(PIXEL_LONG, {0x12345678}),
+              (std::vector<int>{0x78}));
+    EXPECT_EQ(lowBytes<uint32_t>(PIXEL_ULONG, {0xFEDCBA98u}),
+              (std::vector<int>{0x98}));
+    EXPECT_EQ(lowBytes<float>(PIXEL_FLOAT, {-3.7f, 300.9f, NaN, 1e20f}),
+              (std::vector<int>{253, 44, 0, 0}));
+    EXPECT_EQ(lowBytes<int8_t>(PIXEL_SBYTE, {-3}), (std::vector<int>{253}));
+    auto r = makeMemImage(IMG_MBIL, PIXEL_SBYTE, 1, 1, 1);
+    storeCached(r.get(), 0, 0, std::vector<int8_t>{-3});
     float v;
-    getFloatBILData(sb.get(), 0, 0, 1, 0, &v);
+    getFloatBILData(r.get(), 0, 0, 1, 0, &v);
     EXPECT_EQ(v, -3);
-    getFloatBILData(ul.get(), 0, 0, 1, 0, &v);
-    EXPECT_EQ(v, (float)0xFEDCBA98u);
 }
 
 TEST(putByteBILData, NarrowsAndWidens)
 {
-    std::vector<unsigned char> in = {0x23, 7, 0, 200};
-    auto n = makeMemImage(IMG_MBIL, PIXEL_4BITS, 4, 1, 1, 1);
-    putByteBILData(n.get(), 0, 0, 4, 0, in.data());
-    EXPECT_EQ(cachedBytes(n.get(), 0, 0), (std::vector<unsigned char>{0x37, 0x08}));
-    auto b = makeMemImage(IMG_MBIL, PIXEL_1BIT, 4, 1, 1, 1);
-    putByteBILData(b.get(), 0, 0, 4, 0, in.data());
-    EXPECT_EQ(cachedBytes(b.get(), 0, 0)[0], 0xD0);
-    auto s = makeMemImage(IMG_MBIL, PIXEL_SHORT, 4, 1, 1);
-    putByteBILData(s.get(), 0, 0, 4, 0, in.data());
-    EXPECT_EQ(cachedValues<int16_t>(s.get(), 0, 0, 4),
-              (std::vector<int16_t>{0x23, 7, 0, 200}));
-    auto f = makeMemImage(IMG_MBIL, PIXEL_FLOAT, 4, 1, 1);
-    putByteBILData(f.get(), 0, 0, 4, 0, in.data());
-    EXPECT_EQ(cachedValues<float>(f.get(), 0, 0, 4),
-              (std::vector<float>{35, 7, 0, 200}));
-    auto sb = makeMemImage(IMG_MBIL, PIXEL_SBYTE, 4, 1, 1);
-    putByteBILData(sb.get(), 0, 0, 4, 0, in.data());
-    EXPECT_EQ(cachedValues<int8_t>(sb.get(), 0, 0, 4)[3], -56);
-
-    std::vector<unsigned short> wide = {300, 40000, 65535, 20};
-    const std::pair<int, std::vector<int>> expected[] = {
-        {PIXEL_BYTE, {255, 255, 255, 20}},
-        {PIXEL_SBYTE, {127, 127, 127, 20}},
-        {PIXEL_SHORT, {300, 32767, 32767, 20}},
-        {PIXEL_USHORT, {300, 40000, 65535, 20}},
-        {PIXEL_LONG, {300, 40000, 65535, 20}},
-        {PIXEL_4BITS, {15, 15, 15, 15}},
-        {PIXEL_1BIT, {1, 1, 1, 1}},
+    const std::vector<unsigned char> bytes = {0x23, 7, 0, 200};
+    const std::vector<unsigned short> wide = {300, 40000, 65535, 0};
+    struct {
+        int pixel;
+        std::vector<int> fromBytes, fromShorts;
+    } expected[] = {
+        {PIXEL_1BIT, {1, 1, 0, 1}, {1, 1, 1, 0}},
+        {PIXEL_4BITS, {3, 7, 0, 8}, {15, 15, 15, 0}},
+        {PIXEL_BYTE, {35, 7, 0, 200}, {255, 255, 255, 0}},
+        {PIXEL_SBYTE, {35, 7, 0, -56}, {127, 127, 127, 0}},
+        {PIXEL_SHORT, {35, 7, 0, 200}, {300, 32767, 32767, 0}},
+        {PIXEL_USHORT, {35, 7, 0, 200}, {300, 40000, 65535, 0}},
+        {PIXEL_LONG, {35, 7, 0, 200}, {300, 40000, 65535, 0}},
+        {PIXEL_FLOAT, {35, 7, 0, 200}, {300, 40000, 65535, 0}},
     };
     for (const auto &e : expected) {
-        SCOPED_TRACE(strPixelID(e.first));
-        auto r = makeMemImage(IMG_MBIL, e.first, 4, 1, 1);
-        putUSHORTBILData(r.get(), 0, 0, 4, 0, wide.data());
-        std::vector<float> back(4);
+        SCOPED_TRACE(strPixelID(e.pixel));
+        auto r = makeMemImage(IMG_MBIL, e.pixel, 4, 2, 1, 1);
+        putByteBILData(r.get(), 0, 0, 4, 0, bytes.data());
+        putUSHORTBILData(r.get(), 1, 0, 4, 0, wide.data());
+        std::vector<float> back(8);
         getFloatBILData(r.get(), 0, 0, 4, 0, back.data());
-        EXPECT_EQ(std::vector<int>(back.begin(), back.end()), e.second);
+        getFloatBILData(r.get(), 1, 0, 4, 0, back.data() + 4);
+        EXPECT_EQ(std::vector<int>(back.begin(), back.begin() + 4),
+                  e.fromBytes);
+        EXPECT_EQ(std::vector<int>(back.begin() + 4, back.end()),
+                  e.fromShorts);
     }
 }
 
