@@ -73,8 +73,8 @@ static void readBytes(RAMImage *r, int line, int first, int n, int step,
 }
 
 /* Stores the part of a segment inside the image with `encode`, reading
- * the line first unless the segment covers all of it, and marks the line
- * dirty. */
+ * the line first unless the segment covers all of its bytes (a packed
+ * line's pad bits are kept), and marks the line dirty. */
 template <typename T, typename E>
 static void writeSegment(RAMImage *r, int line, int first, int count,
                          int band, const T *in, E encode)
@@ -86,7 +86,8 @@ static void writeSegment(RAMImage *r, int line, int first, int count,
     if (hi <= lo)
         return;
     int column = first + lo, n = hi - lo;
-    int whole = column == 0 && n == r->info.columns;
+    int whole = column == 0 && n == r->info.columns
+                && (int64_t)n * r->info.bits % 8 == 0;
     unsigned char *p = r->getLine(r, line, band, whole ? 0 : 1);
     encode(p, r->info.pixel, r->info.msbf, column, n, in + lo, 1);
     updateRAMImageLine(r, line, column, n, band);
