@@ -47,6 +47,9 @@ void calc16IntHist(Hist *h, int count, int step, const short *line);
 void calc32IntHist(Hist *h, int count, int step, const int *line);
 void calc32FloatHist(Hist *h, int count, int step, const float *line);
 void calc16UintHist(Hist *h, int count, int step, const unsigned short *line);
+/* Moments and extremes only (no bins) for ULONG and SBYTE. */
+void calc32UintHist(Hist *h, int count, int step, const unsigned int *line);
+void calc8IntHist(Hist *h, int count, int step, const signed char *line);
 
 void completeHist(Hist *h);
 double getHistMean(Hist *h);
