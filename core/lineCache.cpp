@@ -672,20 +672,6 @@ unsigned char *putRAMImageLine(RAMImage *r, int y, int b)
  * Volumes
  * --------------------------------------------------------------------- */
 
-/*
- * initHist --
- *	Weak stand-in for hist.cpp's initHist while that is being written;
- *	any strong definition replaces it.  Remove it once hist.cpp has one.
- */
-__attribute__((weak)) void initHist(Hist *h)
-{
-    h->sum = h->sumSquares = h->count = h->mean = h->std = 0;
-    h->min = DBL_MAX;
-    h->max = -DBL_MAX;
-    h->valid = 0;
-    if (h->bins)
-        std::memset(h->bins, 0, sizeof(int) * (size_t)h->nbins);
-}
 
 /* Bytes of one volume: the data area of a single-volume file. */
 static int64_t volumeBytes(const RAMImage *r)
