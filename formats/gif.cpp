@@ -432,8 +432,11 @@ int initGifImgBlk(int fd, int minCodeSize, GifImgBlk *state)
     state->base = at < 0 ? 0 : at;
     state->len = state->at = 0;
     std::memset(state->prefix, 0, sizeof state->prefix);
+    std::memset(state->length, 0, sizeof state->length);
     for (int i = 0; i < GIF_MAX_CODES; i++)
-        state->suffix[i] = (unsigned char)i;
+        state->suffix[i] = state->first[i] = (unsigned char)i;
+    for (int i = 0; i < state->clearCode; i++)
+        state->length[i] = 1;
     setGifImgBlk(state);
     return 0;
 }
@@ -448,18 +451,10 @@ void setGifImgBlk(GifImgBlk *state)
     state->freeCode = state->clearCode + 2;
     state->codeLimit = 2 * state->clearCode;
     state->oldCode = -1;
-    state->firstByte = 0;
     state->sp = 0;
 }
 
-/*
- * getNextGifCode --
- *	Takes the next code from the sub-blocks, least significant bit
- *	first.
- * Results:
- *	The code, or -1 when the sub-blocks are exhausted.
- */
-int getNextGifCode(GifImgBlk *s)
+static inline int readCode(GifImgBlk *s)
 {
     while (s->bitCount < s->codeSize) {
         int b = nextDataByte(s);
@@ -474,15 +469,30 @@ int getNextGifCode(GifImgBlk *s)
     return code;
 }
 
-/* Decodes codes until one yields a string, which is pushed on the stack
- * last byte first.  Returns 0 at the end of the data.  Every table entry
- * has a prefix below its own code, so the walk ends within the table. */
-static int lzwFill(GifImgBlk *s)
+/*
+ * getNextGifCode --
+ *	Takes the next code from the sub-blocks, least significant bit
+ *	first.
+ * Results:
+ *	The code, or -1 when the sub-blocks are exhausted.
+ */
+int getNextGifCode(GifImgBlk *s)
+{
+    return readCode(s);
+}
+
+/* Reads codes up to the next one that stands for a string, defining the
+ * table entry it implies first: (previous code, first byte of this
+ * string), which for a code not yet defined (the KwKwK case) is the code
+ * itself.  Codes beyond the free one are taken as the free one.  Every
+ * entry's prefix lies below its own code and its length is one more
+ * than its prefix's.  Returns the code, or -1 at the end of the data. */
+static inline int lzwNextString(GifImgBlk *s)
 {
     for (;;) {
-        int code = getNextGifCode(s);
+        int code = readCode(s);
         if (code < 0)
-            return 0;
+            return -1;
         if (code == s->clearCode) {
             setGifImgBlk(s);
             continue;
@@ -492,40 +502,41 @@ static int lzwFill(GifImgBlk *s)
         if (s->oldCode < 0) {
             if (code > s->endCode)
                 continue;       /* undefined right after a clear */
-            s->oldCode = s->firstByte = code;
-            s->stack[s->sp++] = (unsigned char)code;
-            return 1;
+            s->oldCode = code;
+            return code;
         }
-        int current = code;
-        if (code >= s->freeCode) {
-            /* Not yet defined: the previous string and its first byte.
-             * Codes beyond the free one are taken as the free one. */
-            current = s->freeCode;
-            s->stack[s->sp++] = (unsigned char)s->firstByte;
-            code = s->oldCode;
-        }
-        while (code >= s->clearCode) {
-            if (s->prefix[code] == code || s->sp >= GIF_MAX_CODES) {
-                stderrPrintf("circular table entry BIG ERROR: %d\n", code);
-                s->sp = 0;
-                return 0;
-            }
-            s->stack[s->sp++] = s->suffix[code];
-            code = s->prefix[code];
-        }
-        s->firstByte = code;
-        s->stack[s->sp++] = (unsigned char)code;
-        if (s->freeCode < GIF_MAX_CODES) {
-            s->prefix[s->freeCode] = (uint16_t)s->oldCode;
-            s->suffix[s->freeCode] = (unsigned char)code;
+        int f = s->freeCode;
+        if (f < GIF_MAX_CODES) {
+            if (code > f)
+                code = f;
+            int old = s->oldCode;
+            s->prefix[f] = (uint16_t)old;
+            s->suffix[f] = s->first[code == f ? old : code];
+            s->first[f] = s->first[old];
+            s->length[f] = (uint16_t)(s->length[old] + 1);
             if (++s->freeCode >= s->codeLimit && s->codeSize < 12) {
                 s->codeSize++;
                 s->codeLimit <<= 1;
             }
         }
-        s->oldCode = current;
-        return 1;
+        s->oldCode = code;
+        return code;
     }
+}
+
+/* Pushes the string of `code` on the stack, last byte first. */
+static void lzwPush(GifImgBlk *s, int code)
+{
+    while (code >= s->clearCode) {
+        if (s->prefix[code] == code || s->sp >= GIF_MAX_CODES) {
+            stderrPrintf("circular table entry BIG ERROR: %d\n", code);
+            s->sp = 0;
+            return;
+        }
+        s->stack[s->sp++] = s->suffix[code];
+        code = s->prefix[code];
+    }
+    s->stack[s->sp++] = (unsigned char)code;
 }
 
 /*
@@ -536,8 +547,12 @@ static int lzwFill(GifImgBlk *s)
  */
 int getNextGifByte(GifImgBlk *s)
 {
-    if (s->sp == 0 && !lzwFill(s))
-        return -1;
+    while (s->sp == 0) {
+        int code = lzwNextString(s);
+        if (code < 0)
+            return -1;
+        lzwPush(s, code);
+    }
     return s->stack[--s->sp];
 }
 
@@ -545,14 +560,31 @@ int getGifBytes(GifImgBlk *s, unsigned char *out, int count)
 {
     int got = 0;
     while (got < count) {
-        if (s->sp == 0 && !lzwFill(s))
+        if (s->sp > 0) {
+            int n = std::min(s->sp, count - got);
+            const unsigned char *top = s->stack + s->sp;
+            for (int i = 0; i < n; i++)
+                out[got + i] = *--top;
+            s->sp -= n;
+            got += n;
+            continue;
+        }
+        int code = lzwNextString(s);
+        if (code < 0)
             break;
-        int n = std::min(s->sp, count - got);
-        const unsigned char *top = s->stack + s->sp;
-        for (int i = 0; i < n; i++)
-            out[got + i] = *--top;
-        s->sp -= n;
-        got += n;
+        int len = s->length[code];
+        if (len > count - got) {
+            lzwPush(s, code);
+            continue;
+        }
+        /* The whole string fits: write it backwards in place. */
+        unsigned char *p = out + got;
+        for (int i = len - 1; i > 0; i--) {
+            p[i] = s->suffix[code];
+            code = s->prefix[code];
+        }
+        p[0] = (unsigned char)code;
+        got += len;
     }
     return got;
 }

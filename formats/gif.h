@@ -47,7 +47,6 @@ struct GifImgBlk {
     int freeCode;           /* next table entry to define */
     int codeLimit;          /* freeCode at which codeSize grows */
     int oldCode;            /* previous code, -1 after a clear */
-    int firstByte;          /* first byte of the previous code's string */
     uint32_t bits;          /* pending bits, least significant first */
     int bitCount;           /* number of pending bits */
     int blockLeft;          /* bytes left in the current sub-block */
@@ -56,9 +55,11 @@ struct GifImgBlk {
     int sp;                 /* bytes on the stack */
     int64_t base;           /* file position of data[0] */
     int len, at;            /* read-ahead bytes held and consumed */
-    uint16_t prefix[GIF_MAX_CODES];
-    unsigned char suffix[GIF_MAX_CODES];
-    unsigned char stack[GIF_MAX_CODES + 1];
+    uint16_t prefix[GIF_MAX_CODES];     /* string of a code: the prefix */
+    unsigned char suffix[GIF_MAX_CODES]; /* code's string and this byte */
+    unsigned char first[GIF_MAX_CODES];  /* first byte of the string */
+    uint16_t length[GIF_MAX_CODES];     /* bytes of the string */
+    unsigned char stack[GIF_MAX_CODES + 1]; /* pending bytes, next on top */
     unsigned char data[GIF_READ_AHEAD];
 };
 
