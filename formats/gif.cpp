@@ -643,6 +643,29 @@ static int gifCanvasReady(RAMImage *r)
     return 1;
 }
 
+/* False when the cache was rebuilt or emptied since the canvas was
+ * drawn (the line access may have claimed single lines meanwhile). */
+static int gifCanvasIntact(const RAMImage *r)
+{
+    if (!r->slotMap || r->slotCount < r->info.rows)
+        return 0;
+    for (int y = 0; y < r->info.rows; y++)
+        if (r->slotMap[y] != y)
+            return 0;
+    return 1;
+}
+
+/* Draws the current volume again after the canvas was lost.  Returns
+ * readGIF's result for the last frame read. */
+static int gifRestoreCanvas(RAMImage *r)
+{
+    int want = r->volume;
+    int result = rewindGIF(r);
+    while (result == 1 && r->volume < want)
+        result = readGIF(r);
+    return result == 0 ? 0 : r->volume > 0 ? 1 : 2;
+}
+
 /* Reads a graphic control extension's sub-blocks (after the label). */
 static int readGifControl(RAMImage *r, GifPrivate *p)
 {
@@ -721,13 +744,19 @@ static int gifEnd(RAMImage *r)
  *	1 when a frame was read, 2 when the end of the file was reached
  *	without one, 0 on an error (messages on standard error).
  * Side effects:
- *	The canvas is sized and filled on first use.  dataOffset, volume,
+ *	The canvas is sized and filled on first use.  When the cache was
+ *	rebuilt or emptied after a frame was drawn, the current frame is
+ *	drawn again instead of the next one.  dataOffset, volume,
  *	volumeCount, info.transparent, info.palette and info.nindices follow
  *	the file; the canvas keeps what was decoded before an error.
  */
 int readGIF(RAMImage *r)
 {
-    if (r->fd < 0 || !gifCanvasReady(r))
+    if (r->fd < 0)
+        return 0;
+    if (r->volume > 0 && !gifCanvasIntact(r))
+        return gifRestoreCanvas(r);
+    if (!gifCanvasReady(r))
         return 0;
     GifPrivate *p = gifPrivate(r);
     if (!p) {
@@ -865,6 +894,8 @@ int gifSeek(RAMImage *r, int volume)
 {
     if (r->fd < 0)
         return 0;
+    if (r->volume > 0 && !gifCanvasIntact(r) && gifRestoreCanvas(r) == 0)
+        return -1;
     auto atEnd = [r] {
         return r->volumeCount >= 0 && r->volume >= r->volumeCount;
     };
