@@ -7,7 +7,9 @@
  *	GIF89a file's frames are its volumes, stepped by gifSeek.  The
  *	record's dataOffset is where the next block starts; the frame delay
  *	and the pending disposal live in the record's private data (a plain
- *	malloc'd GifPrivate that the store frees).  Writing is not supported.
+ *	malloc'd GifPrivate that the store frees).  When the cache is rebuilt
+ *	or emptied, the current frame is drawn again from the start of the
+ *	file.  Writing is not supported.
  *
  *	Offset  Size  Field
  *	     0     6  signature "GIF87a" or "GIF89a"
@@ -75,7 +77,8 @@ static int readFull(int fd, void *buf, int n)
 {
     int got = 0;
     while (got < n) {
-        ssize_t k = read(fd, static_cast<char *>(buf) + got, (size_t)(n - got));
+        ssize_t k = read(fd, static_cast<char *>(buf) + got,
+                         (size_t)(n - got));
         if (k < 0 && errno == EINTR)
             continue;
         if (k <= 0)
