@@ -14,7 +14,7 @@
 /* Images with more lines (rows x bands) or more cached bytes than these
  * are opened and closed but not read through. */
 #define EXERCISE_MAX_LINES 8192
-#define EXERCISE_MAX_BYTES (int64_t)(64 << 20)
+#define EXERCISE_MAX_BYTES (int64_t)(8 << 20)
 
 /*
  * exerciseImageFile --

@@ -5,7 +5,7 @@
  *	started once in a Tcl interpreter without Tk (as in tclsh, without
  *	the application scripts); each input is written to a scratch file
  *	and handed to exerciseImageFile.  The package's printed diagnostics
- *	are formatted and dropped; line caches are limited to 64 MiB.
+ *	are formatted and dropped; line caches are limited to 16 MiB.
  */
 #undef USE_TCL_STUBS
 #undef USE_TK_STUBS
@@ -54,7 +54,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***argv)
     setStdStreamSink(dropOutput);
     /* Inputs are small: a cache beyond this comes from a header's claim
      * and would only slow the search down. */
-    setRAMImageBufLimit((int64_t)64 << 20);
+    setRAMImageBufLimit((int64_t)16 << 20);
 
     const char *tmp = std::getenv("TMPDIR");
     std::string tmpl = std::string(tmp ? tmp : "/tmp") + "/velkfuzz.XXXXXX";
