@@ -126,8 +126,14 @@ int scriptLibLoad(const char *fileName, std::string *text,
     }
     unsigned char header[SCRB_HEADER_SIZE];
     ssize_t got = read(fd, header, sizeof header);
-    if (got < (ssize_t)sizeof header
-            || std::memcmp(header, scrbMagic, 8) != 0) {
+    int magic = got >= 8 && std::memcmp(header, scrbMagic, 8) == 0;
+    if (magic && got < (ssize_t)sizeof header) {
+        /* A compressed file cut inside its header. */
+        close(fd);
+        *message = "Error in uncompress";
+        return -1;
+    }
+    if (!magic) {
         /* An ordinary script: its text as it is. */
         text->assign(reinterpret_cast<char *>(header),
                      got > 0 ? (size_t)got : 0);

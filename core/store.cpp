@@ -101,16 +101,20 @@ void ramimgErrorReport(int code)
 
 int ramImageLineBytes(int pixel, int columns)
 {
+    int64_t c = columns, n;
     switch (pixel) {
-    case PIXEL_1BIT: return (columns + 7) / 8;
-    case PIXEL_4BITS: return (columns + 1) / 2;
+    case PIXEL_1BIT: n = (c + 7) / 8; break;
+    case PIXEL_4BITS: n = (c + 1) / 2; break;
     case PIXEL_SHORT:
-    case PIXEL_USHORT: return columns * 2;
+    case PIXEL_USHORT: n = c * 2; break;
     case PIXEL_LONG:
     case PIXEL_FLOAT:
-    case PIXEL_ULONG: return columns * 4;
-    default: return columns;
+    case PIXEL_ULONG: n = c * 4; break;
+    default: n = c; break;
     }
+    /* A damaged header's width saturates here; geometryUsable then
+     * refuses it. */
+    return n > INT32_MAX ? INT32_MAX : n < INT32_MIN ? INT32_MIN : (int)n;
 }
 
 static void setLineOperations(RAMImage *r)

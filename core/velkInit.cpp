@@ -11,9 +11,11 @@
  */
 #include "core/velk.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "calc/calc.h"
 #include "comb/comb.h"
@@ -34,6 +36,20 @@ Tcl_Interp *tclInterp = nullptr;
 
 static int initialised = 0;     /* display recorded, exit handler set */
 static int haveTkStubs = 0;     /* Tk_InitStubs succeeded in this process */
+
+/* Interpreters the package loaded into, oldest first: when the stdio
+ * interpreter is deleted, the newest survivor takes its place, so the
+ * package never prints through a deleted interpreter. */
+static std::vector<Tcl_Interp *> loadedInterps;
+
+static void loadedInterpDeleted(ClientData, Tcl_Interp *interp)
+{
+    loadedInterps.erase(std::remove(loadedInterps.begin(),
+                                    loadedInterps.end(), interp),
+                        loadedInterps.end());
+    if (tclInterp == interp)
+        tclInterp = loadedInterps.empty() ? nullptr : loadedInterps.back();
+}
 
 int velkInitialised(void)
 {
@@ -83,6 +99,8 @@ Tcl_Interp *setStdIO(Tcl_Interp *interp)
  * Side effects:
  *	Commands registered; on the first success in this process the exit
  *	handler is registered.  A failure restores the stdio interpreter.
+ *	Deleting the interpreter later hands stdio back to the newest other
+ *	interpreter the package is loaded in.
  */
 extern "C" int Velk_Init(Tcl_Interp *interp)
 {
@@ -97,6 +115,12 @@ extern "C" int Velk_Init(Tcl_Interp *interp)
             Tcl_CreateExitHandler(velkExitProc, nullptr);
             initialised = 1;
         }
+        Tcl_DontCallWhenDeleted(interp, loadedInterpDeleted, nullptr);
+        Tcl_CallWhenDeleted(interp, loadedInterpDeleted, nullptr);
+        loadedInterps.erase(std::remove(loadedInterps.begin(),
+                                        loadedInterps.end(), interp),
+                            loadedInterps.end());
+        loadedInterps.push_back(interp);
         return TCL_OK;
     }
     setStdIO(prev);
@@ -273,6 +297,7 @@ void velkExitProc(ClientData)
 {
     Tcl_SetPanicProc(nullptr);
     setStdIO(nullptr);
+    loadedInterps.clear();
     conDeleteAll();
     gimgDeleteAll();
     releaseDisplay();

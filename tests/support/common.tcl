@@ -17,6 +17,15 @@ if {[info commands rimage] eq "" && [info commands calc] eq ""} {
 }
 
 set ::velkTestSource [file normalize [file join [file dirname [info script]] ..]]
+
+# Constraints of tests that use an independent tool as an oracle: they are
+# skipped where the tool is not installed (the set-up installs none).
+foreach {constraint program} {
+    gdal gdalinfo imagemagick convert netpbm pnmtopnm dcmtk dcmdump
+    libtiff tiffinfo
+} {
+    testConstraint $constraint [expr {[auto_execok $program] ne ""}]
+}
 set ::velkScratch [file join [temporaryDirectory] velk-[pid]]
 file mkdir $::velkScratch
 
