@@ -417,9 +417,10 @@ int initImageData(int fd, ImageInfo *info)
         return initXBMP(fd, info, nullptr, 0);
     if (info->imgid == IMG_JPEG)
         return initJPEG(fd, info);
+    /* BIP, DIB, TIFF and PPM lines already hold every band. */
     int64_t size = (int64_t)info->block * info->rows;
     if (info->imgid != IMG_BIP && info->imgid != IMG_DIB
-            && info->imgid != IMG_TIFF)
+            && info->imgid != IMG_TIFF && info->imgid != IMG_PPM)
         size *= info->nbands;
     off_t here = lseek(fd, 0, SEEK_CUR);
     if (lseek(fd, info->offset, SEEK_SET) < 0)

@@ -414,7 +414,8 @@ static void dropHistograms(RAMImage *r)
 /* Bytes of one stored line when the description leaves it too small. */
 static int minimumBlock(const ImageInfo &info, int lineBytes)
 {
-    if (info.block >= lineBytes)
+    /* A JPEG record's block is its encoding quality, not a line size. */
+    if (info.block >= lineBytes || info.imgid == IMG_JPEG)
         return info.block;
     int64_t cb = (int64_t)info.columns * info.bits;
     switch (info.imgid) {
