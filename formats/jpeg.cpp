@@ -425,7 +425,8 @@ int dumpJPEG(int fd, int columns, int rows, int bands, int quality,
  *	recreated or the library failed.
  * Side effects:
  *	Every slot is clean and empty afterwards: the next read decodes the
- *	file again.
+ *	file again (when the file cannot be recreated, the slots are only
+ *	marked clean).
  */
 int writeJPEG(RAMImage *r)
 {
@@ -435,7 +436,10 @@ int writeJPEG(RAMImage *r)
                   : r->info.block > 100 ? 100 : r->info.block;
     int fd = open(r->info.fileName, O_RDWR | O_CREAT | O_TRUNC, 0600);
     if (fd < 0) {
+        /* One message, not one per dirty line: the cache keeps the
+         * image, the file keeps what it had. */
         stderrPerror(r->info.fileName);
+        std::memset(r->dirty, 0, (size_t)r->slotCount / 8 + 1);
         return 0;
     }
     if (r->fd != -1)

@@ -1,68 +1,61 @@
 /*
  * rasterRef.h --
  *
- *	Reference pictures for the raster format tests: a reader of the
- *	netpbm files the fixtures were made from (P4, P5, P6 as netpbm writes
- *	them) and a runner of the independent tools the tests compare with.
+ *	Shared by the raster format tests: netpbm pictures (P4, P5, P6 as
+ *	netpbm and ImageMagick write them) as references, independent tools
+ *	run as oracles, and records opened through the store.
  */
 #ifndef VELK_TESTS_RASTERREF_H
 #define VELK_TESTS_RASTERREF_H
 
+#include <unistd.h>
+
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "core/ramimg.h"
 #include "tests/support/testSupport.h"
 
-/* A picture: w x h pixels of `channels` bytes (P4 gives 0/1 per pixel,
- * 1 = black). */
+/* w x h pixels of `channels` bytes; P4 gives one byte 0/1 (1 black). */
 struct RefPicture {
     int w = 0, h = 0, channels = 0;
     std::vector<unsigned char> data;
-    unsigned char at(int x, int y, int c) const
+    int at(int x, int y, int c) const
     {
         return data[((size_t)y * w + x) * channels + c];
     }
 };
 
-/* Parses a binary netpbm file (magic, width, height, maximum unless P4,
- * one whitespace, data); channels 0 when it cannot. */
 inline RefPicture parseRefPicture(const std::vector<unsigned char> &b)
 {
     RefPicture p;
-    if (b.size() < 3 || b[0] != 'P')
-        return p;
-    int kind = b[1] - '0', words = kind == 4 ? 2 : 3, v[3] = {0, 0, 0};
+    int kind = b.size() > 2 && b[0] == 'P' ? b[1] - '0' : 0, v[3] = {};
     size_t i = 2;
-    for (int k = 0; k < words; k++) {
-        while (i < b.size() && (b[i] == ' ' || b[i] == '\n' || b[i] == '\t'
-                                || b[i] == '\r'))
+    for (int k = 0; k < (kind == 4 ? 2 : 3); k++) {
+        while (i < b.size() && std::isspace(b[i]))
             i++;
-        while (i < b.size() && b[i] >= '0' && b[i] <= '9')
+        while (i < b.size() && std::isdigit(b[i]))
             v[k] = v[k] * 10 + (b[i++] - '0');
     }
     i++;
     p.w = v[0];
     p.h = v[1];
-    if (kind == 4) {
-        size_t rowBytes = ((size_t)p.w + 7) / 8;
-        if (b.size() < i + rowBytes * p.h)
-            return p;
-        p.channels = 1;
-        p.data.resize((size_t)p.w * p.h);
-        for (int y = 0; y < p.h; y++)
-            for (int x = 0; x < p.w; x++)
-                p.data[(size_t)y * p.w + x] =
-                    (b[i + y * rowBytes + x / 8] >> (7 - x % 8)) & 1;
+    size_t rowBytes = kind == 4 ? ((size_t)p.w + 7) / 8
+                      : (size_t)p.w * (kind == 6 ? 3 : 1);
+    if (kind < 4 || kind > 6 || b.size() < i + rowBytes * p.h)
+        return p;
+    p.channels = kind == 6 ? 3 : 1;
+    if (kind != 4) {
+        p.data.assign(b.begin() + (long)i, b.begin() + (long)(i + rowBytes * p.h));
         return p;
     }
-    int ch = kind == 5 ? 1 : kind == 6 ? 3 : 0;
-    if (!ch || b.size() < i + (size_t)p.w * p.h * ch)
-        return p;
-    p.channels = ch;
-    p.data.assign(b.begin() + (long)i,
-                  b.begin() + (long)(i + (size_t)p.w * p.h * ch));
+    for (int y = 0; y < p.h; y++)
+        for (int x = 0; x < p.w; x++)
+            p.data.push_back((b[i + y * rowBytes + x / 8] >> (7 - x % 8)) & 1);
     return p;
 }
 
@@ -71,32 +64,68 @@ inline RefPicture readRefPicture(const std::string &path)
     return parseRefPicture(readFileBytes(path));
 }
 
-/* True when the named program is on the path. */
-inline bool haveTool(const std::string &name)
-{
-    std::string cmd = "command -v " + name + " >/dev/null 2>&1";
-    return std::system(cmd.c_str()) == 0;
-}
-
-/* Runs a shell command and returns what it printed on standard output. */
+/* What a shell command prints on standard output. */
 inline std::vector<unsigned char> runTool(const std::string &cmd)
 {
     std::vector<unsigned char> out;
-    FILE *p = popen(cmd.c_str(), "r");
-    if (!p)
-        return out;
-    unsigned char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-        out.insert(out.end(), buf, buf + n);
-    pclose(p);
+    if (FILE *p = popen(cmd.c_str(), "r")) {
+        unsigned char buf[4096];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+            out.insert(out.end(), buf, buf + n);
+        pclose(p);
+    }
     return out;
 }
 
-/* ImageMagick itself: /usr/local/bin may hold a stand-in of convert. */
-inline std::string imageMagick()
+inline bool haveTool(const std::string &name)
 {
-    return haveTool("/usr/bin/convert") ? "/usr/bin/convert" : "convert";
+    return std::system(("command -v " + name + " >/dev/null").c_str()) == 0;
+}
+
+/* The oracle commands that are installed, each with the file name
+ * appended; /usr/local/bin may hold a stand-in of convert. */
+inline std::vector<std::string> oracles(std::vector<std::string> cmds,
+                                        const std::string &path)
+{
+    std::vector<std::string> have;
+    for (std::string &c : cmds) {
+        if (c.rfind("convert", 0) == 0 && haveTool("/usr/bin/convert"))
+            c = "/usr/bin/" + c;
+        std::string tool = c.substr(0, c.find(' '));
+        if (haveTool(tool)) {
+            size_t at = c.find('@');
+            have.push_back(c.replace(at, 1, path));
+        }
+    }
+    return have;
+}
+
+struct RecordDeleter {
+    void operator()(RAMImage *r) const { destroyRAMImage(r); }
+};
+using Record = std::unique_ptr<RAMImage, RecordDeleter>;
+
+/* A record of the file, probed by the registry, outside the store. */
+inline Record openRecord(const std::string &path)
+{
+    int err;
+    return Record(createRAMImage(path.c_str(), nullptr, nullptr, &err));
+}
+
+/* Writes a file anew.  Unlinking first spares ext4 the flush it makes
+ * when a file with data is truncated and rewritten, which would make the
+ * truncation loops slow. */
+inline void rewriteFile(const std::string &path,
+                        const std::vector<unsigned char> &bytes)
+{
+    unlink(path.c_str());
+    writeFileBytes(path, bytes);
+}
+
+inline std::vector<unsigned char> bytesOf(const std::string &s)
+{
+    return std::vector<unsigned char>(s.begin(), s.end());
 }
 
 #endif
