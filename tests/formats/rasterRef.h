@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "core/imgtype.h"
 #include "core/ramimg.h"
 #include "tests/support/testSupport.h"
 
@@ -126,6 +127,18 @@ inline void rewriteFile(const std::string &path,
 inline std::vector<unsigned char> bytesOf(const std::string &s)
 {
     return std::vector<unsigned char>(s.begin(), s.end());
+}
+
+/* The fields of a description that the probes fill, as one line. */
+inline std::string describe(const ImageInfo &i)
+{
+    char s[200];
+    std::snprintf(s, sizeof s, "%s %s/%d %dx%dx%d off %d block %d nind %d"
+                  " msbf %d %s tr %d at %g,%g by %g,%g", strImgID(i.imgid),
+                  strPixelID(i.pixel), i.bits, i.columns, i.rows, i.nbands,
+                  i.offset, i.block, i.nindices, i.msbf, strMapID(i.mapid),
+                  i.transparent, i.x0, i.y0, i.dx, i.dy);
+    return s;
 }
 
 #endif
