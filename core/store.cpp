@@ -244,6 +244,7 @@ static int cacheLinesFor(const RAMImage *r, int lines, int64_t *extra)
     case IMG_GIF87A:
     case IMG_GIF89A:
     case IMG_JPEG:
+    case IMG_XBMP:      /* read and written whole, like the others */
         lines = info.rows;
         break;
     case IMG_MRGB32:

@@ -268,16 +268,24 @@ int loadJPEG(int fd, unsigned char *lines, int lineBytes)
     return runDecode(fd, &d);
 }
 
-/* True when the cache holds every line of the image in its own slot. */
-static bool wholeImageCached(const RAMImage *r)
+/* True when the cache has a slot for every line of the image. */
+static bool cacheCoversImage(const RAMImage *r)
 {
-    if (r->cacheLines != r->info.rows
-            || r->slotCount != r->info.rows * r->info.nbands)
-        return false;
-    for (int i = 0; i < r->slotCount; i++)
-        if (r->slotMap[i] != i)
-            return false;
-    return true;
+    return r->cacheLines == r->info.rows
+           && r->slotCount == r->info.rows * r->info.nbands;
+}
+
+/* Decodes the record's file with its geometry into `lines`. */
+static int decodeRecordFile(const RAMImage *r, unsigned char *lines)
+{
+    JpegDecode d;
+    std::memset(&d, 0, sizeof d);
+    d.lines = lines;
+    d.lineBytes = r->lineBytes;
+    d.rows = r->info.rows;
+    d.columns = r->info.columns;
+    d.bands = r->info.nbands;
+    return runDecode(r->fd, &d);
 }
 
 /*
@@ -291,9 +299,8 @@ static bool wholeImageCached(const RAMImage *r)
  */
 int readJPEG(RAMImage *r)
 {
-    const int rows = r->info.rows, nbands = r->info.nbands;
-    if ((r->cacheLines != rows || r->slotCount != rows * nbands)
-            && setRAMImageBuf(r, rows) != rows) {
+    const int rows = r->info.rows;
+    if (!cacheCoversImage(r) && setRAMImageBuf(r, rows) != rows) {
         stdoutPrintf("Error of malloc in readJPEG.\n");
         return 0;
     }
@@ -304,14 +311,7 @@ int readJPEG(RAMImage *r)
         stdoutPrintf("not a jpeg file...\n");
         return 1;
     }
-    JpegDecode d;
-    std::memset(&d, 0, sizeof d);
-    d.lines = r->buffer;
-    d.lineBytes = r->lineBytes;
-    d.rows = rows;
-    d.columns = r->info.columns;
-    d.bands = nbands;
-    runDecode(r->fd, &d);
+    decodeRecordFile(r, r->buffer);
     return 1;
 }
 
@@ -419,9 +419,10 @@ int dumpJPEG(int fd, int columns, int rows, int bands, int quality,
  * writeJPEG --
  *	Encodes the whole cache into the record's file, recreated by name
  *	(mode 0600), at the quality in block (90 when negative, 100 when
- *	above).
+ *	above).  Lines that nobody claimed in the cache are decoded from the
+ *	file first, so that writing some lines keeps the others.
  * Results:
- *	1, or 0 when the cache does not hold the image, the file cannot be
+ *	1, or 0 when the cache has no slot for every line, the file cannot be
  *	recreated or the library failed.
  * Side effects:
  *	Every slot is clean and empty afterwards: the next read decodes the
@@ -430,8 +431,21 @@ int dumpJPEG(int fd, int columns, int rows, int bands, int quality,
  */
 int writeJPEG(RAMImage *r)
 {
-    if (!wholeImageCached(r))
+    if (!cacheCoversImage(r))
         return 0;
+    std::vector<unsigned char> fromFile;
+    for (int i = 0; i < r->slotCount; i++) {
+        if (r->slotMap[i] == i)
+            continue;
+        if (fromFile.empty()) {
+            fromFile.assign((size_t)r->slotCount * r->lineBytes, 0);
+            decodeRecordFile(r, fromFile.data());
+        }
+        std::memcpy(r->buffer + (size_t)i * r->lineBytes,
+                    fromFile.data() + (size_t)i * r->lineBytes,
+                    (size_t)r->lineBytes);
+        r->slotMap[i] = i;
+    }
     int quality = r->info.block < 0 ? JPEG_DEFAULT_QUALITY
                   : r->info.block > 100 ? 100 : r->info.block;
     int fd = open(r->info.fileName, O_RDWR | O_CREAT | O_TRUNC, 0600);

@@ -120,53 +120,25 @@ int imgXBMP(int fd, ImageInfo *info)
     return 1;
 }
 
-/* True when the cache holds every row of the bitmap in its own slot. */
-static bool wholeBitmapCached(const RAMImage *r)
+/* True when the cache has a slot for every row of the bitmap. */
+static bool cacheCoversBitmap(const RAMImage *r)
 {
-    if (r->info.nbands != 1 || r->slotCount != r->info.rows)
-        return false;
-    for (int i = 0; i < r->slotCount; i++)
-        if (r->slotMap[i] != i)
-            return false;
-    return true;
+    return r->info.nbands == 1 && r->cacheLines == r->info.rows
+           && r->slotCount == r->info.rows;
 }
 
-/* Sizes the cache for every row, each row in its own slot, all zero.
- * Returns 0 when memory is short. */
-static int cacheWholeBitmap(RAMImage *r)
+/* Parses the bitmap items of the text open on fd into `rows` rows of
+ * (columns + 7) / 8 bytes, `stride` apart.  Returns the rows filled. */
+static int parseBitmap(int fd, int columns, int rows, unsigned char *out,
+                       int stride)
 {
-    int rows = r->info.rows;
-    if ((r->cacheLines != rows || r->slotCount != rows)
-            && setRAMImageBuf(r, rows) != rows)
-        return 0;
-    std::memset(r->buffer, 0, (size_t)rows * r->lineBytes);
-    std::memset(r->dirty, 0, (size_t)rows / 8 + 1);
-    for (int i = 0; i < rows; i++)
-        r->slotMap[i] = i;
-    return 1;
-}
-
-/*
- * readXBMP --
- *	Reads the whole bitmap into the record's line cache, each row in its
- *	own slot; rows the text does not reach stay zero.
- * Results:
- *	1 when every row was read, 0 when the text ended early (with a
- *	message on standard error) or memory is short.
- */
-int readXBMP(RAMImage *r)
-{
-    if (!cacheWholeBitmap(r))
-        return 0;
-    const int rows = r->info.rows, rowBytes = (r->info.columns + 7) / 8;
-    int row = 0, filled = 0;
+    const int rowBytes = (columns + 7) / 8;
+    int row = 0, filled = 0, itemLen = 0;
     bool inArray = false, done = false;
     char item[XBM_ITEM_CHARS + 1];
-    int itemLen = 0;
     std::vector<char> buf(65536);
-    int64_t pos = 0;
-    while (!done && row < rows) {
-        ssize_t got = pread(r->fd, buf.data(), buf.size(), pos);
+    for (int64_t pos = 0; !done && row < rows;) {
+        ssize_t got = pread(fd, buf.data(), buf.size(), pos);
         if (got <= 0)
             break;
         pos += got;
@@ -185,22 +157,44 @@ int readXBMP(RAMImage *r)
             done = c == '}';
             if (itemLen == 0)
                 continue;
-            unsigned long v = 0;
+            unsigned long v = 0;   /* an item too long for a number */
             if (itemLen <= XBM_ITEM_CHARS) {
                 item[itemLen] = '\0';
                 v = std::strtoul(item, nullptr, 0);
             }
             itemLen = 0;
-            r->buffer[(size_t)row * r->lineBytes + filled] = (unsigned char)v;
+            out[(size_t)row * stride + filled] = (unsigned char)v;
             if (++filled == rowBytes) {
                 filled = 0;
                 row++;
             }
         }
     }
-    if (row < rows) {
+    return row;
+}
+
+/*
+ * readXBMP --
+ *	Reads the whole bitmap into the record's line cache, each row in its
+ *	own slot; rows the text does not reach stay zero.
+ * Results:
+ *	1 when every row was read, 0 when the text ended early (with a
+ *	message on standard error) or memory is short.
+ */
+int readXBMP(RAMImage *r)
+{
+    const int rows = r->info.rows;
+    if (!cacheCoversBitmap(r) && setRAMImageBuf(r, rows) != rows)
+        return 0;
+    std::memset(r->buffer, 0, (size_t)rows * r->lineBytes);
+    std::memset(r->dirty, 0, (size_t)rows / 8 + 1);
+    for (int i = 0; i < rows; i++)
+        r->slotMap[i] = i;
+    int got = parseBitmap(r->fd, r->info.columns, rows, r->buffer,
+                          r->lineBytes);
+    if (got < rows) {
         stderrPrintf("Error in readXBMP: the bitmap data ends after %d of"
-                     " %d rows.\n", row, rows);
+                     " %d rows.\n", got, rows);
         return 0;
     }
     return 1;
@@ -208,17 +202,33 @@ int readXBMP(RAMImage *r)
 
 /*
  * writeXBMP --
- *	Writes the whole text of the bitmap again from the cache.
+ *	Writes the whole text of the bitmap again from the cache; rows the
+ *	cache does not hold (claimed by nobody) are taken from the file.
  * Results:
- *	1, or 0 when the cache does not hold the whole bitmap or the write
+ *	1, or 0 when the cache has no slot for every row or the write
  *	failed.
  * Side effects:
- *	Every slot is clean afterwards.
+ *	Every slot is clean and holds its row afterwards.
  */
 int writeXBMP(RAMImage *r)
 {
-    if (r->fd < 0 || !wholeBitmapCached(r))
+    if (r->fd < 0 || !cacheCoversBitmap(r))
         return 0;
+    const int rows = r->info.rows;
+    std::vector<unsigned char> fromFile;
+    for (int y = 0; y < rows; y++) {
+        if (r->slotMap[y] == y)
+            continue;
+        if (fromFile.empty()) {
+            fromFile.assign((size_t)rows * r->lineBytes, 0);
+            parseBitmap(r->fd, r->info.columns, rows, fromFile.data(),
+                        r->lineBytes);
+        }
+        std::memcpy(r->buffer + (size_t)y * r->lineBytes,
+                    fromFile.data() + (size_t)y * r->lineBytes,
+                    (size_t)r->lineBytes);
+        r->slotMap[y] = y;
+    }
     if (initXBMP(r->fd, &r->info, r->buffer, r->lineBytes) < 0)
         return 0;
     std::memset(r->dirty, 0, (size_t)r->slotCount / 8 + 1);

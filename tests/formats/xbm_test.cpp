@@ -158,11 +158,18 @@ TEST(initXBMP, ExactTextAndRewriteFromTheCache)
                           " 0x00, 0x11, 0x22, 0x33, 0x44, 0x88, 0x99, 0xaa,"
                           " 0xbb, 0xcc, 0x10, 0x21,\n 0x32, 0x43, 0x54};");
 
-    // writeXBMP: only a whole cached bitmap is written; all slots clean.
+    // writeXBMP: rows nobody claimed come from the file; every slot is
+    // clean afterwards.
     rewriteFile(path, readFileBytes(fixturePath("rasters/np_pat.xbm")));
     Record r = openRecord(path);
     ASSERT_TRUE(r);
-    EXPECT_EQ(writeXBMP(r.get()), 0);
+    r->slotMap[2] = 2;
+    r->buffer[2 * r->lineBytes] = 0x5A;
+    EXPECT_EQ(writeXBMP(r.get()), 1);
+    Record first = openRecord(path);
+    ASSERT_EQ(readXBMP(first.get()), 1);
+    EXPECT_EQ(first->buffer[2 * r->lineBytes], 0x5A);
+    EXPECT_EQ(std::memcmp(first->buffer + 3 * 5, r->buffer + 3 * 5, 20 * 5), 0);
     ASSERT_EQ(readXBMP(r.get()), 1);
     r->buffer[5 * r->lineBytes] = 0xFF;
     r->buffer[5 * r->lineBytes + 4] = 0x1F;
