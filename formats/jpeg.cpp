@@ -422,8 +422,8 @@ int dumpJPEG(int fd, int columns, int rows, int bands, int quality,
  *	above).  Lines that nobody claimed in the cache are decoded from the
  *	file first, so that writing some lines keeps the others.
  * Results:
- *	1, or 0 when the cache has no slot for every line, the file cannot be
- *	recreated or the library failed.
+ *	1, or 0 for a record without a file, a cache without a slot for every
+ *	line, a file that cannot be recreated or a library failure.
  * Side effects:
  *	Every slot is clean and empty afterwards: the next read decodes the
  *	file again (when the file cannot be recreated, the slots are only
@@ -431,7 +431,7 @@ int dumpJPEG(int fd, int columns, int rows, int bands, int quality,
  */
 int writeJPEG(RAMImage *r)
 {
-    if (!cacheCoversImage(r))
+    if (r->fd < 0 || !cacheCoversImage(r))
         return 0;
     std::vector<unsigned char> fromFile;
     for (int i = 0; i < r->slotCount; i++) {
