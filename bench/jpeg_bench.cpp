@@ -1,11 +1,12 @@
 /*
  * jpeg_bench.cpp --
  *
- *	Decoding a 4096 x 4096 colour JPEG through the store (open, decode
- *	into the cache, every line of every band read back) against djpeg
- *	decoding the same file to /dev/null, in the same run.  The picture is
- *	encoded by cjpeg when it is installed, else by dumpJPEG.  Prints the
- *	best of several runs of each and their ratio (target: at most 1.2).
+ *	Decoding a 4096 x 4096 colour JPEG through the store (open, the
+ *	first line read decoding the picture into the cache, every line of
+ *	every band read back) against djpeg decoding the same file to
+ *	/dev/null, in the same run.  The picture is encoded by cjpeg when it
+ *	is installed, else by dumpJPEG.  Prints the best of several runs of
+ *	each and their ratio (target: at most 1.2).
  *
  *	Usage: jpeg_bench ?size? ?runs?
  */
@@ -98,12 +99,9 @@ static double throughStore(const std::string &jpg, unsigned *checksum)
     if (!r)
         return -1;
     double tOpen = seconds(t0);
-    if (readJPEG(r) != 1) {
-        closeRAMImage(r, nullptr);
-        return -1;
-    }
+    /* The first line read decodes the whole picture into the cache. */
+    unsigned sum = r->getLine(r, 0, 0, 1)[0];
     double tDecode = seconds(t0);
-    unsigned sum = 0;
     for (int y = 0; y < r->info.rows; y++)
         for (int b = 0; b < r->info.nbands; b++)
             sum += r->getLine(r, y, b, 1)[y % r->info.columns];

@@ -564,7 +564,11 @@ TEST(flushRAMImageLine, WholePictureWritesEveryLine)
 {
     ScratchDir dir;
     std::string name = dir.path("picture.xbm");
-    writeFileBytes(name, std::vector<unsigned char>(64, 0));
+    std::string text = "#define p_width 16\n#define p_height 8\n{";
+    for (int y = 0; y < 8; y++)
+        text += "3,0,";     /* each row's first byte is 3 */
+    text += "};\n";
+    writeFileBytes(name, std::vector<unsigned char>(text.begin(), text.end()));
     ImageInfo info = describeImage(name, IMG_XBMP, PIXEL_1BIT, 8, 16, 1, 0,
                                    0, 2);
     info.transparent = 3;
