@@ -1,17 +1,20 @@
 /*
  * ppm.cpp --
  *
- *	Binary portable pixmaps ("P6", three bytes per pixel) and graymaps
- *	("P5", one byte per pixel): the probe and the header writer.  The
+ *	Binary portable pixmaps ("P6", three samples per pixel) and graymaps
+ *	("P5", one sample per pixel): the probe and the header writer.  The
  *	pixel rows follow the text header and are read and written by the
- *	line access as pixel-interleaved lines.
+ *	line access as pixel-interleaved lines.  Samples are bytes (BYTE),
+ *	or two bytes most significant first (USHORT) when the maximum value
+ *	is above 255; files are written with bytes.
  *
  *	Header (text, words separated by blanks or newlines, "#" comments to
  *	the end of a line):
  *	    word 1  magic "P6" or "P5"
  *	    word 2  width (columns)
  *	    word 3  height (rows)
- *	    word 4  maximum sample value (samples are single bytes)
+ *	    word 4  maximum sample value: up to 255 one byte per sample,
+ *	            up to 65535 two bytes, most significant first
  *	    one blank or newline, then the pixel bytes, row after row
  *
  *	Written: "P6\n<columns> <rows>\n255\n" or "P5\n...", blanks after the
@@ -101,9 +104,9 @@ static void scanHeader(int fd, std::string *text, int *words,
  * imgPPM --
  *	Probe of binary PPM and PGM files; the file position is kept.
  * Results:
- *	1 with info filled, or 0.  A file with a valid P5/P6 header that
- *	cannot be read (samples wider than a byte, a size without room in
- *	the file) is refused with a message on standard error.
+ *	1 with info filled, or 0.  A file with a P5/P6 header that cannot be
+ *	read (a maximum value outside 1..65535, a size without room in the
+ *	file) is refused with a message on standard error.
  */
 int imgPPM(int fd, ImageInfo *info)
 {
@@ -129,12 +132,15 @@ int imgPPM(int fd, ImageInfo *info)
                      height);
         return 0;
     }
-    if (maxval < 1 || maxval > 255) {
-        stderrPrintf("Error in imgPPM: maximum value %ld is not supported"
-                     " (samples must be single bytes).\n", maxval);
+    if (maxval < 1 || maxval > 65535) {
+        stderrPrintf("Error in imgPPM: invalid maximum value %ld.\n",
+                     maxval);
         return 0;
     }
-    int64_t block = (int64_t)width * nbands;
+    /* Above 255 netpbm stores two bytes per sample, most significant
+     * first. */
+    int sampleBytes = maxval > 255 ? 2 : 1;
+    int64_t block = (int64_t)width * nbands * sampleBytes;
     struct stat st;
     if (fstat(fd, &st) == 0 && st.st_size - consumed < block * height) {
         stderrPrintf("Error in imgPPM: the pixel data is truncated (%lld of"
@@ -144,15 +150,15 @@ int imgPPM(int fd, ImageInfo *info)
         return 0;
     }
     info->imgid = IMG_PPM;
-    info->pixel = PIXEL_BYTE;
-    info->bits = 8;
+    info->pixel = sampleBytes == 2 ? PIXEL_USHORT : PIXEL_BYTE;
+    info->bits = 8 * sampleBytes;
     info->nbands = nbands;
     info->columns = (int)width;
     info->rows = (int)height;
     info->offset = (int)consumed;
     info->block = (int)block;
     info->mapid = MAP_GRID;
-    info->msbf = 0;
+    info->msbf = sampleBytes == 2;
     info->nindices = 0;
     info->transparent = -1;
     info->top = info->left = 0;

@@ -51,6 +51,17 @@ TEST(imgPPM, NetpbmFilesAndHeaderText)
             ASSERT_EQ(v, ref.data[i]) << c.file << " value " << i;
         }
     }
+    // Above 255, two bytes per sample, most significant first.
+    RefPicture src = readRefPicture(fixturePath("rasters/src_rgb.ppm"));
+    Record r16 = openRecord(fixturePath("rasters/im_rgb16.ppm"));
+    ASSERT_TRUE(r16);
+    EXPECT_EQ(describe(r16->info), "PPM USHORT/16 37x23x3 off 15 block 222"
+                                   " nind 0 msbf 1 GRID tr -1 at 0,0 by 1,1");
+    for (int i = 0; i < 37 * 23 * 3; i++) {
+        float v;
+        getFloatBILData(r16.get(), i / 111, i / 3 % 37, 1, i % 3, &v);
+        ASSERT_EQ(v, src.data[i] * 257.0f) << "value " << i;
+    }
     ScratchDir dir;
     std::string path = dir.path("h.ppm");
     struct { std::string header; int nbands, columns, rows; } ok[] = {
@@ -88,10 +99,11 @@ TEST(imgPPM, RefusalsAndTruncations)
     CapturedOutput out;
     std::string path = dir.path("bad.ppm");
     struct { std::string header; size_t data; const char *message; } c[] = {
-        {"P5\n3 2\n65535\n", 12, "Error in imgPPM: maximum value 65535 is"
-         " not supported (samples must be single bytes).\n"},
-        {"P6\n3 2\n0\n", 18, "Error in imgPPM: maximum value 0 is not"
-         " supported (samples must be single bytes).\n"},
+        {"P5\n3 2\n65536\n", 12,
+         "Error in imgPPM: invalid maximum value 65536.\n"},
+        {"P6\n3 2\n0\n", 18, "Error in imgPPM: invalid maximum value 0.\n"},
+        {"P6\n3 2\n256\n", 35,
+         "Error in imgPPM: the pixel data is truncated (35 of 36 bytes).\n"},
         {"P6\n3 -2\n255\n", 18, "Error in imgPPM: invalid size 3 x -2.\n"},
         {"P6\n99999999999 2\n255\n", 18,
          "Error in imgPPM: invalid size 99999999999 x 2.\n"},
