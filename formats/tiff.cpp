@@ -1,16 +1,789 @@
 /*
  * tiff.cpp --
  *
- *	TIFF files.  Not built yet: the probe recognises nothing.
+ *	TIFF and GeoTIFF rasters: the probe and open of one volume (IFD), the
+ *	block reader that hands the line access whole strips or tile rows,
+ *	pixel-interleaved, from uncompressed or PackBits data, the volume
+ *	seek, and the writer of new single-strip uncompressed files.  The
+ *	directory itself is read by tiffDir.cpp.
+ *
+ *	File written for a new raster (host byte order; R rows, L bytes per
+ *	row, S bands):
+ *	Offset    Size      Field
+ *	     0       2      "II" (little-endian host) or "MM"
+ *	     2       2      42
+ *	     4       4      offset of the IFD
+ *	     8   R * L      pixel rows, pixel-interleaved: one strip
+ *	   next   2 * S     BitsPerSample array, only when S > 2
+ *	   next   2 * S     SampleFormat array, only when S > 2
+ *	   next   2 * 3 * M ColorMap, only for one band with a colour table
+ *	                    (M = 256, or 2^bits below 8 bits); each byte b
+ *	                    as b * 257, so that readers scaling 65535 to 255
+ *	                    get b back and readers taking the high byte too
+ *	   next 2+12*E+4    the IFD: E = 14 entries (15 with ColorMap), next 0
  */
 #include "formats/tiff.h"
-#include "core/ramimg.h"
 
-int imgTiff(int, ImageInfo *, int, void **) { return 0; }
-int tiffSeek(RAMImage *, int) { return -2; }
-unsigned char *getTiffBlock(RAMImage *, int *, int *) { return nullptr; }
-void tiffDestroy(RAMImage *) {}
-int tiffBlockRows(const RAMImage *) { return 0; }
-int initTiffHead(int, int, ImageInfo *) { return -1; }
-int initTiff(int, int, ImageInfo *, int, int, int, int, const unsigned char (*)[3]) { return -1; }
-int updateTiffIndices(int, ImageInfo *, void *) { return -1; }
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "core/freeDisk.h"
+#include "core/hist.h"
+#include "core/imgtype.h"
+#include "core/ramimg.h"
+#include "core/stdstream.h"
+#include "formats/tiffDir.h"
+
+/* Uncompressed strips are handed out in blocks of about this many bytes
+ * (whole strips when smaller), so that a single-strip file does not pull
+ * the whole image into the cache at once. */
+#define TIFF_BLOCK_TARGET 131072
+#define TIFF_BLOCK_MAX_ROWS 64
+
+/* The largest strip or tile row the reader decodes in one piece. */
+#define TIFF_MAX_BLOCK_BYTES ((int64_t)1 << 30)
+
+static void freeState(TiffState *s)
+{
+    if (s) {
+        delTiffDir(s->dir);
+        delete s;
+    }
+}
+
+/* ---------------------------------------------------------------------
+ * Probe and open
+ * --------------------------------------------------------------------- */
+
+/* Pixel type and stored row bytes for a sample layout; 0 when the layout
+ * is not one this system reads. */
+static int pixelLayout(long bits, long format, long samples, long columns,
+                       int *pixel, int64_t *block)
+{
+    switch (bits) {
+    case 1:
+        *pixel = PIXEL_1BIT;
+        *block = (columns - 1) / 8 + 1;
+        return 1;
+    case 4:
+        *pixel = PIXEL_4BITS;
+        *block = (columns + 1) / 2;
+        return 1;
+    case 8:
+        *pixel = PIXEL_BYTE;
+        *block = (int64_t)samples * columns;
+        return 1;
+    case 16:
+        if (format != 1 && format != 2)
+            return 0;
+        *pixel = format == 1 ? PIXEL_USHORT : PIXEL_SHORT;
+        *block = (int64_t)samples * columns * 2;
+        return 1;
+    case 32:
+        if (format < 1 || format > 3)
+            return 0;
+        *pixel = format == 1 ? PIXEL_ULONG : format == 2 ? PIXEL_LONG
+                                                         : PIXEL_FLOAT;
+        *block = (int64_t)samples * columns * 4;
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+/* Colour table of the IFD into info, or the bilevel default. */
+static void readPalette(int fd, const TiffIFD *ifd, int order, long bits,
+                        ImageInfo *info)
+{
+    unsigned char colours[256][3];
+    std::memset(colours, 0, sizeof colours);
+    info->nindices = 0;
+    if (getTiffEntryIndex(ifd, TIFFTAG_COLORMAP) >= 0) {
+        int count = getTiffColormap(fd, ifd, colours, order);
+        if (count >= 3) {
+            info->nindices = std::min(count / 3, 256);
+            std::memcpy(info->palette, colours, sizeof colours);
+        }
+        return;
+    }
+    if (bits != 1)
+        return;
+    /* Bilevel: BlackIsZero when PhotometricInterpretation is above 0,
+     * else WhiteIsZero. */
+    unsigned char zero = getTiffPhotometricInterpretation(ifd) > 0 ? 0 : 255;
+    std::memset(info->palette, 0, sizeof info->palette);
+    std::memset(info->palette[0], zero, 3);
+    std::memset(info->palette[1], 255 - zero, 3);
+    info->nindices = 2;
+}
+
+/* Reads IFD `volume` (from 1) into info and the volume fields of s.
+ * Returns 1, 0 (not readable) or -1 (message printed). */
+static int readTiffVolume(int fd, TiffState *s, int volume, ImageInfo *info)
+{
+    const TiffIFD *ifd = &s->dir->ifds[volume - 1];
+    int order = s->order;
+
+    long compression = getTiffCompression(ifd);
+    if (compression == -1 || compression == 0 || compression == 1) {
+        compression = 1;
+    } else if (compression != TIFF_PACKBITS) {
+        stderrPrintf("Can't read Tiff with compression code:%d\n",
+                     (int)compression);
+        return -1;
+    }
+    long tileWidth = getTiffTileWidth(ifd);
+    long tileLength = getTiffTileLength(ifd);
+    int tiled = tileWidth != -1 || tileLength != -1;
+
+    /* Tiled files written by libtiff carry their offsets in TileOffsets
+     * only; take those when StripOffsets is absent. */
+    int oi = getTiffEntryIndex(ifd, TIFFTAG_STRIPOFFSETS);
+    int ci = getTiffEntryIndex(ifd, TIFFTAG_STRIPBYTECOUNTS);
+    if (oi < 0 && tiled) {
+        oi = getTiffEntryIndex(ifd, TIFFTAG_TILEOFFSETS);
+        ci = getTiffEntryIndex(ifd, TIFFTAG_TILEBYTECOUNTS);
+    }
+    if (oi < 0) {
+        stderrPrintf("Fail to find Tiff strip offset.\n");
+        return -1;
+    }
+    if (compression == TIFF_PACKBITS && ci < 0) {
+        stderrPrintf("Fail to find Tiff strip byte counts.\n");
+        return -1;
+    }
+
+    long bits = getTiffBitsPerSample(fd, ifd, 0, order);
+    if (bits < 0)
+        return 0;
+    long samples = getTiffSamplePerPixel(ifd);
+    long columns = getTiffImageWidth(ifd);
+    long rows = getTiffImageLength(ifd);
+    if (columns <= 0 || rows <= 0 || columns > INT_MAX || rows > INT_MAX
+            || samples < 1)
+        return 0;
+    if (tiled && (tileWidth <= 0 || tileLength <= 0))
+        return 0;
+    long rowsPerStrip = getTiffRowsPerStrip(ifd);
+    if (rowsPerStrip <= 0 || rowsPerStrip > rows)
+        rowsPerStrip = rows;
+
+    long format = getTiffSampleFormat(fd, ifd, 0, order);
+    if (format < 0)
+        format = 1;
+    int pixel;
+    int64_t block;
+    if (!pixelLayout(bits, format, samples, columns, &pixel, &block)
+            || block > INT_MAX)
+        return 0;
+    /* The pieces the block reader decodes whole must stay allocatable. */
+    if (tiled) {
+        int64_t q = (int64_t)tileWidth * bits * samples / 8;
+        if (q < 1 || q * std::min(tileLength, rows) > TIFF_MAX_BLOCK_BYTES)
+            return 0;
+    } else if (compression == TIFF_PACKBITS) {
+        long p = s->dir->ifds[volume - 1].entries[oi].count == 1
+               ? rows : rowsPerStrip;
+        if (block * p > TIFF_MAX_BLOCK_BYTES)
+            return 0;
+    }
+
+    double scale[3] = {1.0, 1.0, 0.0}, tie[6];
+    info->dx = info->dy = 1.0;
+    info->x0 = info->y0 = 0.0;
+    s->georeferenced = 0;
+    if (getGeoTiffPixelScales(fd, ifd, order, scale) == 3) {
+        info->dx = scale[0];
+        info->dy = scale[1];
+    }
+    if (getGeoTiffTiePoints(fd, ifd, order, tie) == 6) {
+        /* Raster (I, J) sits at model (X, Y); rows run southwards. */
+        info->x0 = tie[3] - tie[0] * info->dx;
+        info->y0 = tie[4] + tie[1] * info->dy;
+        s->georeferenced = 1;
+    }
+
+    const TiffEntry &offsets = ifd->entries[oi];
+    s->offsets = offsets;
+    std::memset(&s->byteCounts, 0, sizeof s->byteCounts);
+    if (ci >= 0)
+        s->byteCounts = ifd->entries[ci];
+    s->stripCount = (int)std::min<uint32_t>(offsets.count, INT_MAX);
+    s->stripByteCounts = ci >= 0 ? ifd->entries[ci].value : 0;
+    s->rowsPerStrip = (int)rowsPerStrip;
+    s->tileWidth = tiled ? (int)tileWidth : -1;
+    s->tileLength = tiled ? (int)tileLength : -1;
+    s->compression = (int)compression;
+
+    info->imgid = IMG_TIFF;
+    info->mapid = MAP_GRID;
+    info->msbf = order == TIFF_MM || bits < 8 ? 1 : 0;
+    info->offset = (int)offsets.value;
+    info->bits = (int)bits;
+    info->nbands = (int)samples;
+    info->rows = (int)rows;
+    info->columns = (int)columns;
+    info->top = info->left = 0;
+    info->pixel = pixel;
+    info->block = (int)block;
+    info->transparent = -1;
+    readPalette(fd, ifd, order, bits, info);
+    return 1;
+}
+
+/*
+ * imgTiff --
+ *	Probes the file and reads one volume's description into info.  With
+ *	no state in *state the directory is read and a new state for volume 1
+ *	is handed back on success.  Volume 0 is the one after the current,
+ *	a negative one or one past the count the last.
+ * Results:
+ *	1 read; 0 not a TIFF this system reads (or volume 0 past the end);
+ *	-1 unsupported compression or no strip offsets (message printed).
+ */
+int imgTiff(int fd, ImageInfo *info, int volume, void **state)
+{
+    TiffState *s = static_cast<TiffState *>(*state);
+    std::unique_ptr<TiffState, void (*)(TiffState *)> fresh(nullptr,
+                                                            freeState);
+    if (!s) {
+        TiffDir *dir = getTiffDir(fd);
+        if (!dir)
+            return 0;
+        fresh.reset(new TiffState());
+        fresh->dir = dir;
+        fresh->order = dir->order;
+        fresh->volume = 1;
+        s = fresh.get();
+        volume = 1;
+    } else if (volume == 0) {
+        if (s->volume >= s->dir->count)
+            return 0;
+        volume = s->volume + 1;
+    } else if (volume < 0 || volume > s->dir->count) {
+        volume = s->dir->count;
+    }
+    TiffState next = *s;
+    int rc = readTiffVolume(fd, &next, volume, info);
+    if (rc != 1)
+        return rc;
+    info->volumes = s->dir->count;
+    next.volume = volume;
+    *s = next;
+    if (fresh)
+        *state = fresh.release();
+    return 1;
+}
+
+void tiffDestroy(RAMImage *r)
+{
+    freeState(static_cast<TiffState *>(r->privateData));
+    r->privateData = nullptr;
+}
+
+/* ---------------------------------------------------------------------
+ * Blocks
+ * --------------------------------------------------------------------- */
+
+/* Rows of one block of uncompressed contiguous rows of `block` bytes. */
+static int contiguousRows(int block, int limit)
+{
+    int h = TIFF_BLOCK_TARGET / std::max(block, 1);
+    h = std::max(1, std::min(h, TIFF_BLOCK_MAX_ROWS));
+    return std::min(h, limit);
+}
+
+/*
+ * tiffBlockRows --
+ *	The height of the blocks getTiffBlock hands out for r: the tile
+ *	height, the PackBits strip height, or at most a bounded number of
+ *	rows of an uncompressed strip.  0 without a reading state.
+ */
+int tiffBlockRows(const RAMImage *r)
+{
+    const TiffState *s = static_cast<const TiffState *>(r->privateData);
+    if (!s)
+        return 0;
+    int rows = r->info.rows;
+    if (s->tileLength > 0)
+        return std::min(s->tileLength, rows);
+    int p = s->stripCount == 1 ? rows : std::min(s->rowsPerStrip, rows);
+    if (s->compression == TIFF_PACKBITS)
+        return p;
+    return contiguousRows(r->info.block, p);
+}
+
+/* Reads up to n bytes at off into buf; the rest stays as it is.  Reads
+ * nothing at offset 0 (a missing strip or tile). */
+static void readData(int fd, unsigned char *buf, int64_t n, uint64_t off)
+{
+    if (off == 0 || n <= 0)
+        return;
+    while (n > 0) {
+        ssize_t got = pread(fd, buf, (size_t)n, (off_t)off);
+        if (got <= 0)
+            return;
+        buf += got;
+        n -= got;
+        off += (uint64_t)got;
+    }
+}
+
+/* Decodes PackBits: a header byte n of 0..127 copies the next n + 1
+ * bytes, -127..-1 repeats the next byte 1 - n times, -128 is skipped.
+ * Runs are clipped to both buffers.  Returns the bytes produced. */
+static size_t unpackBits(const unsigned char *in, size_t inLen,
+                         unsigned char *out, size_t outLen)
+{
+    size_t i = 0, o = 0;
+    while (i < inLen && o < outLen) {
+        int n = (signed char)in[i++];
+        if (n >= 0) {
+            size_t c = std::min({(size_t)n + 1, inLen - i, outLen - o});
+            std::memcpy(out + o, in + i, c);
+            i += c;
+            o += c;
+        } else if (n != -128) {
+            if (i >= inLen)
+                break;
+            size_t c = std::min((size_t)(1 - n), outLen - o);
+            std::memset(out + o, in[i++], c);
+            o += c;
+        }
+    }
+    return o;
+}
+
+/* Reads `size` compressed bytes at `off` (no further than the end of the
+ * file) and unpacks them into out. */
+static void readPackBits(int fd, uint64_t off, uint64_t size,
+                         unsigned char *out, size_t outLen)
+{
+    int64_t fileSize = tiffFileSize(fd);
+    if (off == 0 || fileSize < 0 || off >= (uint64_t)fileSize)
+        return;
+    size = std::min<uint64_t>(size, (uint64_t)fileSize - off);
+    std::vector<unsigned char> in((size_t)size);
+    std::fill(in.begin(), in.end(), 0x80);  /* unread bytes are no-ops */
+    readData(fd, in.data(), (int64_t)size, off);
+    unpackBits(in.data(), in.size(), out, outLen);
+}
+
+static unsigned char *allocBlock(int count, int block)
+{
+    return static_cast<unsigned char *>(
+        std::calloc((size_t)count * (size_t)block, 1));
+}
+
+/* A tile row: every tile across, clipped to the image's row bytes. */
+static unsigned char *readTileRow(RAMImage *r, const TiffState *s, int row,
+                                  int *first, int *count)
+{
+    const ImageInfo &info = r->info;
+    int tw = s->tileWidth, tl = s->tileLength;
+    int across = (info.columns - 1) / tw + 1;
+    int k = row / tl;
+    *first = k * tl;
+    *count = std::min(tl, info.rows - *first);
+    int64_t q = (int64_t)tw * info.bits * info.nbands / 8;
+    int64_t b = info.block;
+    unsigned char *out = allocBlock(*count, info.block);
+    if (!out)
+        return nullptr;
+    std::vector<uint32_t> offs(across), sizes(across);
+    tiffReadUintArray(r->fd, s->order, s->offsets, (uint64_t)k * across,
+                      across, offs.data());
+    int packed = s->compression == TIFF_PACKBITS;
+    if (packed)
+        tiffReadUintArray(r->fd, s->order, s->byteCounts,
+                          (uint64_t)k * across, across, sizes.data());
+    std::vector<unsigned char> tile((size_t)(q * *count));
+    for (int t = 0; t < across && t * q < b; t++) {
+        std::fill(tile.begin(), tile.end(), 0);
+        if (packed)
+            readPackBits(r->fd, offs[t], sizes[t], tile.data(), tile.size());
+        else
+            readData(r->fd, tile.data(), (int64_t)tile.size(), offs[t]);
+        int64_t n = std::min(q, b - t * q);
+        for (int i = 0; i < *count; i++)
+            std::memcpy(out + i * b + t * q, tile.data() + i * q, (size_t)n);
+    }
+    return out;
+}
+
+/* A PackBits strip, always whole. */
+static unsigned char *readPackBitsStrip(RAMImage *r, const TiffState *s,
+                                        int row, int *first, int *count)
+{
+    const ImageInfo &info = r->info;
+    int p = s->stripCount == 1 ? info.rows : s->rowsPerStrip;
+    int k = row / p;
+    *first = k * p;
+    *count = std::min(p, info.rows - *first);
+    unsigned char *out = allocBlock(*count, info.block);
+    if (!out)
+        return nullptr;
+    uint32_t off, size;
+    if (tiffReadUintArray(r->fd, s->order, s->offsets, k, 1, &off) == 0
+            && tiffReadUintArray(r->fd, s->order, s->byteCounts, k, 1,
+                                 &size) == 0)
+        readPackBits(r->fd, off, size, out, (size_t)*count * info.block);
+    return out;
+}
+
+/* Rows of an uncompressed strip: a bounded block of the strip holding
+ * `row`, aligned to the strip's start. */
+static unsigned char *readStrip(RAMImage *r, const TiffState *s, int row,
+                                int *first, int *count)
+{
+    const ImageInfo &info = r->info;
+    int p = s->stripCount == 1 ? info.rows : s->rowsPerStrip;
+    int k = row / p;
+    int start = k * p, end = std::min(start + p, info.rows);
+    int h = tiffBlockRows(r);
+    *first = start + (row - start) / h * h;
+    *count = std::min(h, end - *first);
+    unsigned char *out = allocBlock(*count, info.block);
+    if (!out)
+        return nullptr;
+    uint32_t off;
+    if (tiffReadUintArray(r->fd, s->order, s->offsets, k, 1, &off) == 0)
+        readData(r->fd, out, (int64_t)*count * info.block,
+                 off + (uint64_t)(*first - start) * info.block);
+    return out;
+}
+
+/*
+ * getTiffBlock --
+ *	Reads the strip or tile row holding *row.  Data missing from the
+ *	file read as zeros.
+ * Results:
+ *	count * block bytes, pixel-interleaved, as stored (free() them), with
+ *	*row set to the block's first row and *count to its rows; null for a
+ *	row outside the image or when memory runs out.
+ */
+unsigned char *getTiffBlock(RAMImage *r, int *row, int *count)
+{
+    const ImageInfo &info = r->info;
+    int y = *row, first = 0, n = 0;
+    *count = 0;
+    if (y < 0 || y >= info.rows || info.block < 1 || r->fd < 0)
+        return nullptr;
+    const TiffState *s = static_cast<const TiffState *>(r->privateData);
+    unsigned char *out;
+    if (!s) {
+        /* Described rather than probed: contiguous rows at dataOffset. */
+        int h = contiguousRows(info.block, std::max(r->cacheLines, 1));
+        first = y / h * h;
+        n = std::min(h, info.rows - first);
+        out = allocBlock(n, info.block);
+        if (out)
+            readData(r->fd, out, (int64_t)n * info.block,
+                     (uint64_t)r->dataOffset + (uint64_t)first * info.block);
+    } else if (s->tileLength > 0) {
+        out = readTileRow(r, s, y, &first, &n);
+    } else if (s->compression == TIFF_PACKBITS) {
+        out = readPackBitsStrip(r, s, y, &first, &n);
+    } else {
+        out = readStrip(r, s, y, &first, &n);
+    }
+    if (!out)
+        return nullptr;
+    *row = first;
+    *count = n;
+    return out;
+}
+
+/* ---------------------------------------------------------------------
+ * Volumes
+ * --------------------------------------------------------------------- */
+
+static int sameGeometry(const ImageInfo &a, const ImageInfo &b)
+{
+    return a.rows == b.rows && a.columns == b.columns
+           && a.nbands == b.nbands && a.pixel == b.pixel
+           && a.block == b.block;
+}
+
+/*
+ * tiffSeek --
+ *	Selects volume `volume` of a TIFF raster: below 0 or past the last
+ *	the last one, 0 the next one.  Rereads the description; when the
+ *	volume changed the cached lines are dropped (or the cache rebuilt
+ *	for another geometry) and the histograms reset.
+ * Results:
+ *	The current volume; -2 when 0 asks past the last volume; -1 when the
+ *	volume cannot be read (the record is left as it was).
+ */
+int tiffSeek(RAMImage *r, int volume)
+{
+    TiffState *s = static_cast<TiffState *>(r->privateData);
+    if (!s || r->fd < 0)
+        return -1;
+    if (r->volumeCount < 1)
+        r->volumeCount = s->dir->count;
+    int last = std::min(r->volumeCount, s->dir->count);
+    int target = volume;
+    if (volume < 0 || volume > last) {
+        target = last;
+    } else if (volume == 0) {
+        if (s->volume >= last)
+            return -2;
+        target = s->volume + 1;
+    }
+    ImageInfo info = r->info;
+    void *state = s;
+    int oldVolume = s->volume;
+    if (imgTiff(r->fd, &info, target, &state) != 1)
+        return -1;
+    if (s->volume != oldVolume || r->volume != s->volume) {
+        if (sameGeometry(info, r->info)) {
+            r->info = info;
+            inValidateRAMImage(r);
+        } else {
+            /* Another geometry: write pending lines with the old one,
+             * then rebuild the cache for the new. */
+            flushRAMImage(r);
+            ImageInfo old = r->info;
+            int oldLineBytes = r->lineBytes;
+            r->info = info;
+            r->lineBytes = ramImageLineBytes(info.pixel, info.columns);
+            if (setRAMImageBuf(r, r->cacheLines) == 0) {
+                r->info = old;
+                r->lineBytes = oldLineBytes;
+                imgTiff(r->fd, &old, oldVolume, &state);
+                return -1;
+            }
+            inValidateRAMImage(r);
+        }
+        if (r->histograms) {
+            deleteHist(r->histograms, r->info.nbands);
+            r->histograms = nullptr;
+        }
+    } else {
+        r->info = info;
+    }
+    r->volume = s->volume;
+    r->dataOffset = r->info.offset;
+    return r->volume;
+}
+
+/* ---------------------------------------------------------------------
+ * Writing
+ * --------------------------------------------------------------------- */
+
+static int sampleFormat(int pixel)
+{
+    switch (pixel) {
+    case PIXEL_SHORT: case PIXEL_LONG: case PIXEL_SBYTE:
+        return 2;
+    case PIXEL_FLOAT:
+        return 3;
+    default:
+        return 1;
+    }
+}
+
+/* Row bytes of the file written for a raster. */
+static int64_t tiffRowBytes(int bits, int columns, int bands)
+{
+    if (bits < 8)
+        return ((int64_t)bits * columns - 1) / 8 + 1;
+    return (int64_t)columns * bands * bits / 8;
+}
+
+static void hostPut16(unsigned char *p, uint16_t v)
+{
+    std::memcpy(p, &v, 2);
+}
+
+static void hostPut32(unsigned char *p, uint32_t v)
+{
+    std::memcpy(p, &v, 4);
+}
+
+/* Appends one IFD entry in host order; inline SHORTs fill the value
+ * field from its first byte. */
+static void putEntry(std::vector<unsigned char> &ifd, int tag, int type,
+                     uint32_t count, uint32_t value)
+{
+    unsigned char e[12] = {0};
+    hostPut16(e, (uint16_t)tag);
+    hostPut16(e + 2, (uint16_t)type);
+    hostPut32(e + 4, count);
+    if (type == TIFF_SHORT && count == 1)
+        hostPut16(e + 8, (uint16_t)value);
+    else
+        hostPut32(e + 8, value);
+    ifd.insert(ifd.end(), e, e + 12);
+}
+
+/* The entry of a per-sample SHORT array (LONG for one band): the value,
+ * two inline SHORTs, or the offset of the array. */
+static void putSampleEntry(std::vector<unsigned char> &ifd, int tag,
+                           int bands, int value, uint32_t arrayOffset)
+{
+    if (bands == 1) {
+        putEntry(ifd, tag, TIFF_LONG, 1, (uint32_t)value);
+    } else if (bands == 2) {
+        unsigned char v[4];
+        hostPut16(v, (uint16_t)value);
+        hostPut16(v + 2, (uint16_t)value);
+        uint32_t field;
+        std::memcpy(&field, v, 4);
+        putEntry(ifd, tag, TIFF_SHORT, 2, field);
+    } else {
+        putEntry(ifd, tag, TIFF_SHORT, (uint32_t)bands, arrayOffset);
+    }
+}
+
+static int writeAll(int fd, const std::vector<unsigned char> &data,
+                    uint64_t off)
+{
+    return pwrite(fd, data.data(), data.size(), (off_t)off)
+           == (ssize_t)data.size();
+}
+
+/*
+ * initTiff --
+ *	Writes everything of a new single-strip TIFF except the pixel rows:
+ *	the sample arrays and colour map after the pixel area, the IFD after
+ *	them, then the header.  With `create` the strip must fit the free
+ *	disk space first.
+ * Results:
+ *	8 (the data offset), or -1 ("Insufficient disk space..." on standard
+ *	error when it does not fit).
+ */
+int initTiff(int fd, int create, ImageInfo *info, int columns, int rows,
+             int bands, int pixel, const unsigned char (*colours)[3])
+{
+    int bits = pixelBits(pixel);
+    if (bits <= 0 || columns < 1 || rows < 1 || bands < 1 || bands > 65535)
+        return -1;
+    int64_t rowBytes = tiffRowBytes(bits, columns, bands);
+    int64_t strip = rowBytes * rows;
+    if (rowBytes > INT_MAX)
+        return -1;
+    if (create) {
+        double avail = freeDiskSpace(info->fileName);
+        if (avail >= 0 && (double)(strip + 8) > avail) {
+            stderrPrintf("Insufficient disk space. Requested:%lld "
+                         "Available:%.f\n", (long long)(strip + 8), avail);
+            return -1;
+        }
+    }
+    int palette = colours != nullptr && bands == 1;
+    int mapSize = bits < 8 ? 1 << bits : 256;
+
+    std::vector<unsigned char> tail;
+    uint64_t pos = 8 + (uint64_t)strip;
+    uint32_t bitsAt = 0, formatAt = 0, mapAt = 0;
+    if (bands > 2) {
+        bitsAt = (uint32_t)pos;
+        for (int b = 0; b < bands; b++) {
+            unsigned char v[2];
+            hostPut16(v, (uint16_t)bits);
+            tail.insert(tail.end(), v, v + 2);
+        }
+        formatAt = (uint32_t)(pos + tail.size());
+        for (int b = 0; b < bands; b++) {
+            unsigned char v[2];
+            hostPut16(v, (uint16_t)sampleFormat(pixel));
+            tail.insert(tail.end(), v, v + 2);
+        }
+    }
+    if (palette) {
+        mapAt = (uint32_t)(pos + tail.size());
+        for (int c = 0; c < 3; c++)
+            for (int i = 0; i < mapSize; i++) {
+                unsigned char v[2];
+                hostPut16(v, (uint16_t)(colours[i][c] * 257));
+                tail.insert(tail.end(), v, v + 2);
+            }
+    }
+    uint64_t ifdAt = pos + tail.size();
+    int entries = palette ? 15 : 14;
+    if (ifdAt + 2 + 12 * entries + 4 > 0xFFFFFFFFu) {
+        stderrPrintf("Tiff image too large: %lld bytes\n",
+                     (long long)(ifdAt + 6 + 12 * entries));
+        return -1;
+    }
+    int photometric = palette ? 3 : bands == 3 ? 2 : 1;
+
+    std::vector<unsigned char> ifd(2);
+    hostPut16(ifd.data(), (uint16_t)entries);
+    putEntry(ifd, TIFFTAG_IMAGEWIDTH, TIFF_LONG, 1, (uint32_t)columns);
+    putEntry(ifd, TIFFTAG_IMAGELENGTH, TIFF_LONG, 1, (uint32_t)rows);
+    putSampleEntry(ifd, TIFFTAG_BITSPERSAMPLE, bands, bits, bitsAt);
+    putEntry(ifd, TIFFTAG_COMPRESSION, TIFF_LONG, 1, 1);
+    putEntry(ifd, TIFFTAG_PHOTOMETRIC, TIFF_LONG, 1, (uint32_t)photometric);
+    putEntry(ifd, TIFFTAG_STRIPOFFSETS, TIFF_LONG, 1, 8);
+    putEntry(ifd, TIFFTAG_ORIENTATION, TIFF_SHORT, 1, 1);
+    putEntry(ifd, TIFFTAG_SAMPLESPERPIXEL, TIFF_SHORT, 1, (uint32_t)bands);
+    putEntry(ifd, TIFFTAG_ROWSPERSTRIP, TIFF_LONG, 1, (uint32_t)rows);
+    putEntry(ifd, TIFFTAG_STRIPBYTECOUNTS, TIFF_LONG, 1, (uint32_t)strip);
+    putEntry(ifd, TIFFTAG_PLANARCONFIG, TIFF_SHORT, 1, 1);
+    putSampleEntry(ifd, TIFFTAG_SAMPLEFORMAT, bands, sampleFormat(pixel),
+                   formatAt);
+    putEntry(ifd, TIFFTAG_MINSAMPLEVALUE, TIFF_LONG, 1, 0);
+    putEntry(ifd, TIFFTAG_MAXSAMPLEVALUE, TIFF_LONG, 1, 255);
+    if (palette)
+        putEntry(ifd, TIFFTAG_COLORMAP, TIFF_SHORT, (uint32_t)(3 * mapSize),
+                 mapAt);
+    ifd.resize(ifd.size() + 4, 0);
+    tail.insert(tail.end(), ifd.begin(), ifd.end());
+
+    std::vector<unsigned char> head(8);
+    uint16_t mark = (uint16_t)tiffHostOrder();
+    head[0] = head[1] = (unsigned char)(mark & 0xFF);
+    hostPut16(head.data() + 2, 42);
+    hostPut32(head.data() + 4, (uint32_t)ifdAt);
+    if (!writeAll(fd, tail, pos) || !writeAll(fd, head, 0))
+        return -1;
+    return 8;
+}
+
+/*
+ * initTiffHead --
+ *	Header writer of image type TIFF for the raster info describes.
+ * Results:
+ *	8, with info's offset set to 8 and block to the row bytes; -1 on
+ *	failure.
+ */
+int initTiffHead(int fd, int create, ImageInfo *info)
+{
+    const unsigned char (*colours)[3] =
+        info->nindices >= 1 ? info->palette : nullptr;
+    if (initTiff(fd, create, info, info->columns, info->rows, info->nbands,
+                 info->pixel, colours) < 0)
+        return -1;
+    info->offset = 8;
+    info->block = (int)tiffRowBytes(pixelBits(info->pixel), info->columns,
+                                    info->nbands);
+    return 8;
+}
+
+/*
+ * updateTiffIndices --
+ *	Rewrites the ColorMap of the current volume from info's palette.
+ * Results:
+ *	The number of values written, -1 when the volume has no ColorMap.
+ */
+int updateTiffIndices(int fd, ImageInfo *info, void *state)
+{
+    const TiffState *s = static_cast<const TiffState *>(state);
+    if (s)
+        return putTiffColormap(fd, &s->dir->ifds[s->volume - 1],
+                               info->palette, s->order);
+    std::unique_ptr<TiffDir, void (*)(TiffDir *)> dir(getTiffDir(fd),
+                                                      delTiffDir);
+    if (!dir)
+        return -1;
+    return putTiffColormap(fd, &dir->ifds[0], info->palette, dir->order);
+}
