@@ -182,8 +182,21 @@ static int readTiffVolume(int fd, TiffState *s, int volume, ImageInfo *info)
     if (!pixelLayout(bits, format, samples, columns, &pixel, &block)
             || block > INT_MAX)
         return 0;
-    /* The pieces the block reader decodes whole must stay allocatable. */
+    /* The offsets must be an array the file can hold, with a tile for
+     * every place of the image; the pieces the block reader decodes
+     * whole must stay allocatable. */
+    const TiffEntry &offsets = ifd->entries[oi];
+    int offsetSize = offsets.type == TIFF_SHORT ? 2
+                   : offsets.type == TIFF_LONG ? 4 : 0;
+    uint64_t arrayBytes = (uint64_t)offsetSize * offsets.count;
+    if (offsetSize == 0 || offsets.count == 0
+            || (arrayBytes > 4 && arrayBytes > (uint64_t)tiffFileSize(fd)))
+        return 0;
     if (tiled) {
+        uint64_t across = (uint64_t)(columns - 1) / tileWidth + 1;
+        uint64_t down = (uint64_t)(rows - 1) / tileLength + 1;
+        if (across * down > offsets.count)
+            return 0;
         int64_t q = (int64_t)tileWidth * bits * samples / 8;
         if (q < 1 || q * std::min(tileLength, rows) > TIFF_MAX_BLOCK_BYTES)
             return 0;
@@ -209,7 +222,6 @@ static int readTiffVolume(int fd, TiffState *s, int volume, ImageInfo *info)
         s->georeferenced = 1;
     }
 
-    const TiffEntry &offsets = ifd->entries[oi];
     s->offsets = offsets;
     std::memset(&s->byteCounts, 0, sizeof s->byteCounts);
     if (ci >= 0)
@@ -320,19 +332,21 @@ int tiffBlockRows(const RAMImage *r)
 }
 
 /* Reads up to n bytes at off into buf; the rest stays as it is.  Reads
- * nothing at offset 0 (a missing strip or tile). */
-static void readData(int fd, unsigned char *buf, int64_t n, uint64_t off)
+ * nothing at offset 0 (a missing strip or tile).  Returns the bytes
+ * read. */
+static int64_t readData(int fd, unsigned char *buf, int64_t n, uint64_t off)
 {
-    if (off == 0 || n <= 0)
-        return;
-    while (n > 0) {
-        ssize_t got = pread(fd, buf, (size_t)n, (off_t)off);
+    int64_t done = 0;
+    if (off == 0)
+        return 0;
+    while (done < n) {
+        ssize_t got = pread(fd, buf + done, (size_t)(n - done),
+                            (off_t)(off + done));
         if (got <= 0)
-            return;
-        buf += got;
-        n -= got;
-        off += (uint64_t)got;
+            break;
+        done += got;
     }
+    return done;
 }
 
 /* Decodes PackBits: a header byte n of 0..127 copies the next n + 1
@@ -361,18 +375,17 @@ static size_t unpackBits(const unsigned char *in, size_t inLen,
 }
 
 /* Reads `size` compressed bytes at `off` (no further than the end of the
- * file) and unpacks them into out. */
-static void readPackBits(int fd, uint64_t off, uint64_t size,
-                         unsigned char *out, size_t outLen)
+ * file) and unpacks them into out.  Returns the bytes produced. */
+static size_t readPackBits(int fd, uint64_t off, uint64_t size,
+                           unsigned char *out, size_t outLen)
 {
     int64_t fileSize = tiffFileSize(fd);
     if (off == 0 || fileSize < 0 || off >= (uint64_t)fileSize)
-        return;
+        return 0;
     size = std::min<uint64_t>(size, (uint64_t)fileSize - off);
     std::vector<unsigned char> in((size_t)size);
-    std::fill(in.begin(), in.end(), 0x80);  /* unread bytes are no-ops */
-    readData(fd, in.data(), (int64_t)size, off);
-    unpackBits(in.data(), in.size(), out, outLen);
+    in.resize((size_t)readData(fd, in.data(), (int64_t)size, off));
+    return unpackBits(in.data(), in.size(), out, outLen);
 }
 
 static unsigned char *allocBlock(int count, int block)
@@ -403,16 +416,28 @@ static unsigned char *readTileRow(RAMImage *r, const TiffState *s, int row,
     if (packed)
         tiffReadUintArray(r->fd, s->order, s->byteCounts,
                           (uint64_t)k * across, across, sizes.data());
-    std::vector<unsigned char> tile((size_t)(q * *count));
+    /* Each tile holds no more than the file can give: its bytes up to
+     * the end of the file, or 128 bytes per 2 bytes of PackBits. */
+    int64_t fileSize = tiffFileSize(r->fd);
+    std::vector<unsigned char> tile;
     for (int t = 0; t < across && t * q < b; t++) {
-        std::fill(tile.begin(), tile.end(), 0);
-        if (packed)
-            readPackBits(r->fd, offs[t], sizes[t], tile.data(), tile.size());
-        else
-            readData(r->fd, tile.data(), (int64_t)tile.size(), offs[t]);
+        if (offs[t] == 0 || (int64_t)offs[t] >= fileSize)
+            continue;
+        int64_t avail = fileSize - offs[t], want = q * *count, have;
+        if (packed) {
+            uint64_t in = std::min<uint64_t>(sizes[t], (uint64_t)avail);
+            tile.resize((size_t)std::min<int64_t>(want, (int64_t)in * 64));
+            have = (int64_t)readPackBits(r->fd, offs[t], in, tile.data(),
+                                         tile.size());
+        } else {
+            tile.resize((size_t)std::min(want, avail));
+            have = readData(r->fd, tile.data(), (int64_t)tile.size(),
+                            offs[t]);
+        }
         int64_t n = std::min(q, b - t * q);
-        for (int i = 0; i < *count; i++)
-            std::memcpy(out + i * b + t * q, tile.data() + i * q, (size_t)n);
+        for (int i = 0; i < *count && i * q < have; i++)
+            std::memcpy(out + i * b + t * q, tile.data() + i * q,
+                        (size_t)std::min(n, have - i * q));
     }
     return out;
 }
