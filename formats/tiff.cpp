@@ -192,18 +192,27 @@ static int readTiffVolume(int fd, TiffState *s, int volume, ImageInfo *info)
     if (offsetSize == 0 || offsets.count == 0
             || (arrayBytes > 4 && arrayBytes > (uint64_t)tiffFileSize(fd)))
         return 0;
+    /* Bands stored in planes (PlanarConfiguration 2) are interleaved by
+     * the block reader, which needs whole bytes per sample. */
+    long planar = getTiffArrayElement(fd, ifd, TIFFTAG_PLANARCONFIG, 0, order);
+    planar = planar == 2 && samples > 1 ? 2 : 1;
+    if (planar == 2 && bits % 8 != 0)
+        return 0;
+    uint64_t planes = planar == 2 ? (uint64_t)samples : 1;
     if (tiled) {
         uint64_t across = (uint64_t)(columns - 1) / tileWidth + 1;
         uint64_t down = (uint64_t)(rows - 1) / tileLength + 1;
-        if (across * down > offsets.count)
+        if (across * down * planes > offsets.count)
             return 0;
         int64_t q = (int64_t)tileWidth * bits * samples / 8;
         if (q < 1 || q * std::min(tileLength, rows) > TIFF_MAX_BLOCK_BYTES)
             return 0;
-    } else if (compression == TIFF_PACKBITS) {
-        long p = s->dir->ifds[volume - 1].entries[oi].count == 1
-               ? rows : rowsPerStrip;
-        if (block * p > TIFF_MAX_BLOCK_BYTES)
+    } else {
+        long p = offsets.count == 1 ? rows : rowsPerStrip;
+        if (planes > 1 && ((uint64_t)(rows - 1) / p + 1) * planes
+                              > offsets.count)
+            return 0;
+        if (compression == TIFF_PACKBITS && block * p > TIFF_MAX_BLOCK_BYTES)
             return 0;
     }
 
@@ -232,6 +241,7 @@ static int readTiffVolume(int fd, TiffState *s, int volume, ImageInfo *info)
     s->tileWidth = tiled ? (int)tileWidth : -1;
     s->tileLength = tiled ? (int)tileLength : -1;
     s->compression = (int)compression;
+    s->planar = (int)planar;
 
     info->imgid = IMG_TIFF;
     info->mapid = MAP_GRID;
@@ -394,100 +404,141 @@ static unsigned char *allocBlock(int count, int block)
         std::calloc((size_t)count * (size_t)block, 1));
 }
 
-/* A tile row: every tile across, clipped to the image's row bytes. */
-static unsigned char *readTileRow(RAMImage *r, const TiffState *s, int row,
-                                  int *first, int *count)
+/* Where a block lies: its first row and rows, the strip or tile row k,
+ * and the first row of that strip. */
+struct TiffBlockPlace {
+    int first, count, k, start;
+};
+
+/* Strip height of the current volume: all rows for a single strip. */
+static int stripRows(const RAMImage *r, const TiffState *s)
+{
+    return s->stripCount == 1 ? r->info.rows : s->rowsPerStrip;
+}
+
+/* Strips or tiles of one plane: those of the whole image when the
+ * samples are interleaved. */
+static uint64_t piecesPerPlane(const RAMImage *r, const TiffState *s)
 {
     const ImageInfo &info = r->info;
-    int tw = s->tileWidth, tl = s->tileLength;
-    int across = (info.columns - 1) / tw + 1;
-    int k = row / tl;
-    *first = k * tl;
-    *count = std::min(tl, info.rows - *first);
-    int64_t q = (int64_t)tw * info.bits * info.nbands / 8;
-    int64_t b = info.block;
-    unsigned char *out = allocBlock(*count, info.block);
-    if (!out)
-        return nullptr;
-    std::vector<uint32_t> offs(across), sizes(across);
-    tiffReadUintArray(r->fd, s->order, s->offsets, (uint64_t)k * across,
-                      across, offs.data());
+    if (s->tileLength > 0)
+        return (uint64_t)((info.columns - 1) / s->tileWidth + 1)
+               * ((info.rows - 1) / s->tileLength + 1);
+    int p = stripRows(r, s);
+    return (uint64_t)((info.rows - 1) / p + 1);
+}
+
+static TiffBlockPlace placeBlock(const RAMImage *r, const TiffState *s,
+                                 int row)
+{
+    TiffBlockPlace b;
+    int rows = r->info.rows;
+    if (s->tileLength > 0) {
+        b.k = row / s->tileLength;
+        b.first = b.start = b.k * s->tileLength;
+        b.count = std::min(s->tileLength, rows - b.first);
+        return b;
+    }
+    int p = stripRows(r, s);
+    b.k = row / p;
+    b.start = b.k * p;
+    int end = std::min(b.start + p, rows);
+    if (s->compression == TIFF_PACKBITS) {
+        b.first = b.start;
+        b.count = end - b.start;
+    } else {
+        int h = tiffBlockRows(r);
+        b.first = b.start + (row - b.start) / h * h;
+        b.count = std::min(h, end - b.first);
+    }
+    return b;
+}
+
+/* Reads one plane of a block (all samples when they are interleaved)
+ * into out: b.count rows of rowBytes.  `base` is the index of the
+ * plane's first strip or tile. */
+static void readPlane(RAMImage *r, const TiffState *s,
+                      const TiffBlockPlace &b, uint64_t base, int samples,
+                      int64_t rowBytes, unsigned char *out)
+{
+    const ImageInfo &info = r->info;
+    int fd = r->fd;
     int packed = s->compression == TIFF_PACKBITS;
+    if (s->tileLength <= 0) {
+        uint32_t off, size = 0;
+        if (tiffReadUintArray(fd, s->order, s->offsets, base + b.k, 1, &off))
+            return;
+        if (!packed)
+            readData(fd, out, b.count * rowBytes,
+                     off + (uint64_t)(b.first - b.start) * rowBytes);
+        else if (tiffReadUintArray(fd, s->order, s->byteCounts, base + b.k,
+                                   1, &size) == 0)
+            readPackBits(fd, off, size, out, (size_t)(b.count * rowBytes));
+        return;
+    }
+    /* A tile row: each tile's rows at its place across, the last tile
+     * clipped.  A tile holds no more than the file can give: its bytes
+     * up to the end of the file, or 128 bytes per 2 bytes of PackBits. */
+    int across = (info.columns - 1) / s->tileWidth + 1;
+    int64_t q = (int64_t)s->tileWidth * info.bits * samples / 8;
+    uint64_t at = base + (uint64_t)b.k * across;
+    std::vector<uint32_t> offs(across), sizes(across);
+    tiffReadUintArray(fd, s->order, s->offsets, at, across, offs.data());
     if (packed)
-        tiffReadUintArray(r->fd, s->order, s->byteCounts,
-                          (uint64_t)k * across, across, sizes.data());
-    /* Each tile holds no more than the file can give: its bytes up to
-     * the end of the file, or 128 bytes per 2 bytes of PackBits. */
-    int64_t fileSize = tiffFileSize(r->fd);
+        tiffReadUintArray(fd, s->order, s->byteCounts, at, across,
+                          sizes.data());
+    int64_t fileSize = tiffFileSize(fd);
     std::vector<unsigned char> tile;
-    for (int t = 0; t < across && t * q < b; t++) {
+    for (int t = 0; t < across && t * q < rowBytes; t++) {
         if (offs[t] == 0 || (int64_t)offs[t] >= fileSize)
             continue;
-        int64_t avail = fileSize - offs[t], want = q * *count, have;
+        int64_t avail = fileSize - offs[t], want = q * b.count, have;
         if (packed) {
             uint64_t in = std::min<uint64_t>(sizes[t], (uint64_t)avail);
             tile.resize((size_t)std::min<int64_t>(want, (int64_t)in * 64));
-            have = (int64_t)readPackBits(r->fd, offs[t], in, tile.data(),
+            have = (int64_t)readPackBits(fd, offs[t], in, tile.data(),
                                          tile.size());
         } else {
             tile.resize((size_t)std::min(want, avail));
-            have = readData(r->fd, tile.data(), (int64_t)tile.size(),
-                            offs[t]);
+            have = readData(fd, tile.data(), (int64_t)tile.size(), offs[t]);
         }
-        int64_t n = std::min(q, b - t * q);
-        for (int i = 0; i < *count && i * q < have; i++)
-            std::memcpy(out + i * b + t * q, tile.data() + i * q,
+        int64_t n = std::min(q, rowBytes - t * q);
+        for (int i = 0; i < b.count && i * q < have; i++)
+            std::memcpy(out + i * rowBytes + t * q, tile.data() + i * q,
                         (size_t)std::min(n, have - i * q));
     }
-    return out;
 }
 
-/* A PackBits strip, always whole. */
-static unsigned char *readPackBitsStrip(RAMImage *r, const TiffState *s,
-                                        int row, int *first, int *count)
+/* Reads a block of a file whose bands are stored in planes, one after
+ * the other, and interleaves them as the line access expects. */
+static void readPlanes(RAMImage *r, const TiffState *s,
+                       const TiffBlockPlace &b, unsigned char *out)
 {
     const ImageInfo &info = r->info;
-    int p = s->stripCount == 1 ? info.rows : s->rowsPerStrip;
-    int k = row / p;
-    *first = k * p;
-    *count = std::min(p, info.rows - *first);
-    unsigned char *out = allocBlock(*count, info.block);
-    if (!out)
-        return nullptr;
-    uint32_t off, size;
-    if (tiffReadUintArray(r->fd, s->order, s->offsets, k, 1, &off) == 0
-            && tiffReadUintArray(r->fd, s->order, s->byteCounts, k, 1,
-                                 &size) == 0)
-        readPackBits(r->fd, off, size, out, (size_t)*count * info.block);
-    return out;
-}
-
-/* Rows of an uncompressed strip: a bounded block of the strip holding
- * `row`, aligned to the strip's start. */
-static unsigned char *readStrip(RAMImage *r, const TiffState *s, int row,
-                                int *first, int *count)
-{
-    const ImageInfo &info = r->info;
-    int p = s->stripCount == 1 ? info.rows : s->rowsPerStrip;
-    int k = row / p;
-    int start = k * p, end = std::min(start + p, info.rows);
-    int h = tiffBlockRows(r);
-    *first = start + (row - start) / h * h;
-    *count = std::min(h, end - *first);
-    unsigned char *out = allocBlock(*count, info.block);
-    if (!out)
-        return nullptr;
-    uint32_t off;
-    if (tiffReadUintArray(r->fd, s->order, s->offsets, k, 1, &off) == 0)
-        readData(r->fd, out, (int64_t)*count * info.block,
-                 off + (uint64_t)(*first - start) * info.block);
-    return out;
+    int nb = info.nbands, size = info.bits / 8;
+    int64_t planeRow = (int64_t)info.columns * size;
+    std::vector<unsigned char> plane((size_t)(planeRow * b.count));
+    uint64_t per = piecesPerPlane(r, s);
+    for (int band = 0; band < nb; band++) {
+        std::fill(plane.begin(), plane.end(), 0);
+        readPlane(r, s, b, per * band, 1, planeRow, plane.data());
+        for (int i = 0; i < b.count; i++) {
+            const unsigned char *src = plane.data() + i * planeRow;
+            unsigned char *dst = out + (int64_t)i * info.block
+                                 + (int64_t)band * size;
+            for (int x = 0; x < info.columns; x++)
+                std::memcpy(dst + (int64_t)x * nb * size, src + x * size,
+                            (size_t)size);
+        }
+    }
 }
 
 /*
  * getTiffBlock --
- *	Reads the strip or tile row holding *row.  Data missing from the
- *	file read as zeros.
+ *	Reads the strip or tile row holding *row: a whole PackBits strip, a
+ *	bounded run of rows of an uncompressed strip, or a tile row.  Bands
+ *	stored in planes are interleaved; data missing from the file read
+ *	as zeros.
  * Results:
  *	count * block bytes, pixel-interleaved, as stored (free() them), with
  *	*row set to the block's first row and *count to its rows; null for a
@@ -496,32 +547,32 @@ static unsigned char *readStrip(RAMImage *r, const TiffState *s, int row,
 unsigned char *getTiffBlock(RAMImage *r, int *row, int *count)
 {
     const ImageInfo &info = r->info;
-    int y = *row, first = 0, n = 0;
+    int y = *row;
     *count = 0;
     if (y < 0 || y >= info.rows || info.block < 1 || r->fd < 0)
         return nullptr;
     const TiffState *s = static_cast<const TiffState *>(r->privateData);
-    unsigned char *out;
+    TiffBlockPlace b;
     if (!s) {
         /* Described rather than probed: contiguous rows at dataOffset. */
         int h = contiguousRows(info.block, std::max(r->cacheLines, 1));
-        first = y / h * h;
-        n = std::min(h, info.rows - first);
-        out = allocBlock(n, info.block);
-        if (out)
-            readData(r->fd, out, (int64_t)n * info.block,
-                     (uint64_t)r->dataOffset + (uint64_t)first * info.block);
-    } else if (s->tileLength > 0) {
-        out = readTileRow(r, s, y, &first, &n);
-    } else if (s->compression == TIFF_PACKBITS) {
-        out = readPackBitsStrip(r, s, y, &first, &n);
+        b.first = y / h * h;
+        b.count = std::min(h, info.rows - b.first);
     } else {
-        out = readStrip(r, s, y, &first, &n);
+        b = placeBlock(r, s, y);
     }
+    unsigned char *out = allocBlock(b.count, info.block);
     if (!out)
         return nullptr;
-    *row = first;
-    *count = n;
+    if (!s)
+        readData(r->fd, out, (int64_t)b.count * info.block,
+                 (uint64_t)r->dataOffset + (uint64_t)b.first * info.block);
+    else if (s->planar == 2 && info.nbands > 1)
+        readPlanes(r, s, b, out);
+    else
+        readPlane(r, s, b, 0, info.nbands, info.block, out);
+    *row = b.first;
+    *count = b.count;
     return out;
 }
 

@@ -79,6 +79,7 @@ struct TiffState {
     int rowsPerStrip;       /* strip height, clipped to the rows */
     uint32_t stripByteCounts; /* value field of the byte counts, 0 absent */
     int compression;        /* 1 or TIFF_PACKBITS */
+    int planar;             /* 2: bands stored one plane after the other */
     int order;              /* the directory's byte-order word */
     int volume;             /* current IFD, from 1 */
     TiffEntry offsets;      /* StripOffsets (or TileOffsets) entry */
