@@ -744,16 +744,17 @@ int initTiff(int fd, int create, ImageInfo *info, int columns, int rows,
         return -1;
     int64_t rowBytes = tiffRowBytes(bits, columns, bands);
     int64_t strip = rowBytes * rows;
-    if (rowBytes > INT_MAX)
-        return -1;
     if (create) {
+        /* Space that cannot be found out (-1) does not suffice either. */
         double avail = freeDiskSpace(info->fileName);
-        if (avail >= 0 && (double)(strip + 8) > avail) {
+        if ((double)(strip + 8) > avail) {
             stderrPrintf("Insufficient disk space. Requested:%lld "
                          "Available:%.f\n", (long long)(strip + 8), avail);
             return -1;
         }
     }
+    if (rowBytes > INT_MAX)
+        return -1;
     int palette = colours != nullptr && bands == 1;
     int mapSize = bits < 8 ? 1 << bits : 256;
 

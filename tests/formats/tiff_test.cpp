@@ -247,6 +247,22 @@ bool near(double got, double want)
     return std::fabs(got - want) <= 0.0006 + 1e-9 * std::fabs(want);
 }
 
+/* The description of a new TIFF raster. */
+ImageInfo newTiffInfo(const std::string &path, int pixel, int columns,
+                      int rows, int bands, int nindices = 0)
+{
+    ImageInfo info;
+    std::memset(&info, 0, sizeof info);
+    info.imgid = IMG_TIFF;
+    info.pixel = pixel;
+    info.columns = columns;
+    info.rows = rows;
+    info.nbands = bands;
+    info.nindices = nindices;
+    std::snprintf(info.fileName, sizeof info.fileName, "%s", path.c_str());
+    return info;
+}
+
 }  // namespace
 
 TEST(imgTiff, IndependentWritersGiveGdalStatistics)
@@ -536,15 +552,7 @@ TEST(getTiffArrayElement, TypesIndicesAndInlineValues)
 TEST(initTiff, ByteLayoutOfWrittenFiles)
 {
     ScratchDir dir;
-    ImageInfo info;
-    std::memset(&info, 0, sizeof info);
-    info.imgid = IMG_TIFF;
-    info.pixel = PIXEL_USHORT;
-    info.columns = 5;
-    info.rows = 2;
-    info.nbands = 3;
-    std::snprintf(info.fileName, sizeof info.fileName, "%s",
-                  dir.path("rgb.tif").c_str());
+    ImageInfo info = newTiffInfo(dir.path("rgb.tif"), PIXEL_USHORT, 5, 2, 3);
     ASSERT_EQ(createImage(&info), 8);
     EXPECT_EQ(info.offset, 8);
     EXPECT_EQ(info.block, 30);
@@ -607,6 +615,25 @@ TEST(initTiff, ByteLayoutOfWrittenFiles)
     EXPECT_EQ(bit.r->info.block, 13);
     EXPECT_EQ(bit.r->info.nindices, 2);
     EXPECT_EQ(bit.r->info.palette[1][0], 0xAB);
+
+    /* The strip must fit the disk holding the file. */
+    CapturedOutput cap;
+    int fd = open(info.fileName, O_RDWR);
+    std::vector<unsigned char> before = readFileBytes(info.fileName);
+    ImageInfo huge = newTiffInfo(info.fileName, PIXEL_FLOAT, 1 << 20, 1 << 20,
+                                 3000);
+    EXPECT_EQ(initTiff(fd, 1, &huge, huge.columns, huge.rows, huge.nbands,
+                       huge.pixel, nullptr), -1);
+    EXPECT_EQ(cap.err().rfind("Insufficient disk space. Requested:"
+                              "13194139533312008 Available:", 0), 0u)
+        << cap.err();
+    cap.clear();
+    ImageInfo lost = newTiffInfo(dir.path("no/dir.tif"), PIXEL_BYTE, 10, 5, 1);
+    EXPECT_EQ(initTiffHead(fd, 1, &lost), -1);
+    EXPECT_EQ(cap.err(), "Insufficient disk space. Requested:58 "
+                         "Available:-1\n");
+    EXPECT_EQ(readFileBytes(info.fileName), before);
+    close(fd);
 }
 
 /* Runs a command, returning its standard output ("" when it fails). */
@@ -638,21 +665,14 @@ TEST(initTiff, WrittenFilesOpenInGdal)
     };
     for (auto &c : cases) {
         SCOPED_TRACE(c.gdalType);
-        ImageInfo info;
-        std::memset(&info, 0, sizeof info);
-        info.imgid = IMG_TIFF;
-        info.pixel = c.pixel;
-        info.columns = 19;
-        info.rows = 7;
-        info.nbands = c.bands;
-        info.nindices = c.nindices;
+        std::string path = dir.path("w.tif");
+        ImageInfo info = newTiffInfo(path, c.pixel, 19, 7, c.bands,
+                                     c.nindices);
         for (int i = 0; i < 256; i++) {
             info.palette[i][0] = (unsigned char)i;
             info.palette[i][1] = (unsigned char)(255 - i);
             info.palette[i][2] = (unsigned char)(i * 3);
         }
-        std::string path = dir.path("w.tif");
-        std::snprintf(info.fileName, sizeof info.fileName, "%s", path.c_str());
         ASSERT_EQ(createImage(&info), 8);
         /* The pixel rows as the line access writes them back. */
         std::vector<unsigned char> pixels((size_t)info.block * info.rows);
@@ -667,7 +687,7 @@ TEST(initTiff, WrittenFilesOpenInGdal)
                   (ssize_t)pixels.size());
         close(fd);
         std::string raw = dir.path("w.raw");
-        std::string info1 = run("gdalinfo " + path + " 2>&1");
+        std::string info1 = run("gdalinfo " + path + " 2>/dev/null");
         EXPECT_NE(info1.find("Size is 19, 7"), std::string::npos) << info1;
         EXPECT_NE(info1.find("Type=" + std::string(c.gdalType)),
                   std::string::npos) << info1;
@@ -679,7 +699,7 @@ TEST(initTiff, WrittenFilesOpenInGdal)
             EXPECT_NE(info1.find("  200: 200,55,88,255"), std::string::npos) << info1;
         }
         ASSERT_FALSE(run("gdal_translate -q -of ENVI -co INTERLEAVE=BIP " + path
-                         + " " + raw + " && echo ok").empty());
+                         + " " + raw + " 2>/dev/null && echo ok").empty());
         EXPECT_EQ(readFileBytes(raw), pixels);
     }
 }
@@ -712,16 +732,7 @@ TEST(tiffSeek, StepsThroughVolumes)
 TEST(updateTiffIndices, RewritesTheColorMap)
 {
     ScratchDir dir;
-    ImageInfo info;
-    std::memset(&info, 0, sizeof info);
-    info.imgid = IMG_TIFF;
-    info.pixel = PIXEL_BYTE;
-    info.columns = 4;
-    info.rows = 4;
-    info.nbands = 1;
-    info.nindices = 256;
-    std::snprintf(info.fileName, sizeof info.fileName, "%s",
-                  dir.path("p.tif").c_str());
+    ImageInfo info = newTiffInfo(dir.path("p.tif"), PIXEL_BYTE, 4, 4, 1, 256);
     ASSERT_EQ(createImage(&info), 8);
     Raster img(info.fileName);
     ASSERT_NE(img.r, nullptr);
