@@ -341,6 +341,15 @@ int tiffBlockRows(const RAMImage *r)
     return contiguousRows(r->info.block, p);
 }
 
+int tiffRowsWritable(const RAMImage *r)
+{
+    const TiffState *s = static_cast<const TiffState *>(r->privateData);
+    if (!s)
+        return 1;
+    return s->compression == 1 && s->tileLength <= 0 && s->planar != 2
+           && s->stripCount == 1;
+}
+
 /* Reads up to n bytes at off into buf; the rest stays as it is.  Reads
  * nothing at offset 0 (a missing strip or tile).  Returns the bytes
  * read. */

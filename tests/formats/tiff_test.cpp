@@ -387,6 +387,9 @@ TEST(getTiffBlock, BlockShapesAndLayoutsAgree)
     EXPECT_EQ(row, 16);
     EXPECT_EQ(count, 7);
     std::free(b);
+    EXPECT_EQ(tiffRowsWritable(strips.r), 0);
+    EXPECT_EQ(tiffRowsWritable(pb1.r), 0);
+    EXPECT_EQ(tiffRowsWritable(tiled.r), 0);
     std::vector<unsigned char> t = allRows(tiled.r);
     EXPECT_EQ(t.size(), 23u * 111);
     EXPECT_EQ(t, allRows(packed.r));
@@ -612,6 +615,7 @@ TEST(initTiff, ByteLayoutOfWrittenFiles)
     EXPECT_EQ(info.block, 13);
     Raster bit(info.fileName);
     ASSERT_NE(bit.r, nullptr);
+    EXPECT_EQ(tiffRowsWritable(bit.r), 1);
     EXPECT_EQ(bit.r->info.block, 13);
     EXPECT_EQ(bit.r->info.nindices, 2);
     EXPECT_EQ(bit.r->info.palette[1][0], 0xAB);
