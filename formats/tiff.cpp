@@ -551,7 +551,8 @@ static void readPlanes(RAMImage *r, const TiffState *s,
  * Results:
  *	count * block bytes, pixel-interleaved, as stored (free() them), with
  *	*row set to the block's first row and *count to its rows; null for a
- *	row outside the image or when memory runs out.
+ *	row outside the image, a record described rather than probed (no
+ *	directory: its lines keep what they hold) or when memory runs out.
  */
 unsigned char *getTiffBlock(RAMImage *r, int *row, int *count)
 {
@@ -561,22 +562,13 @@ unsigned char *getTiffBlock(RAMImage *r, int *row, int *count)
     if (y < 0 || y >= info.rows || info.block < 1 || r->fd < 0)
         return nullptr;
     const TiffState *s = static_cast<const TiffState *>(r->privateData);
-    TiffBlockPlace b;
-    if (!s) {
-        /* Described rather than probed: contiguous rows at dataOffset. */
-        int h = contiguousRows(info.block, std::max(r->cacheLines, 1));
-        b.first = y / h * h;
-        b.count = std::min(h, info.rows - b.first);
-    } else {
-        b = placeBlock(r, s, y);
-    }
+    if (!s)
+        return nullptr;
+    TiffBlockPlace b = placeBlock(r, s, y);
     unsigned char *out = allocBlock(b.count, info.block);
     if (!out)
         return nullptr;
-    if (!s)
-        readData(r->fd, out, (int64_t)b.count * info.block,
-                 (uint64_t)r->dataOffset + (uint64_t)b.first * info.block);
-    else if (s->planar == 2 && info.nbands > 1)
+    if (s->planar == 2 && info.nbands > 1)
         readPlanes(r, s, b, out);
     else
         readPlane(r, s, b, 0, info.nbands, info.block, out);
@@ -622,37 +614,37 @@ int tiffSeek(RAMImage *r, int volume)
             return -2;
         target = s->volume + 1;
     }
+    int oldVolume = s->volume;
+    int changed = target != oldVolume || r->volume != target;
+    /* Pending lines belong to the volume described now. */
+    if (changed)
+        flushRAMImage(r);
     ImageInfo info = r->info;
     void *state = s;
-    int oldVolume = s->volume;
     if (imgTiff(r->fd, &info, target, &state) != 1)
         return -1;
-    if (s->volume != oldVolume || r->volume != s->volume) {
-        if (sameGeometry(info, r->info)) {
-            r->info = info;
-            inValidateRAMImage(r);
-        } else {
-            /* Another geometry: write pending lines with the old one,
-             * then rebuild the cache for the new. */
-            flushRAMImage(r);
-            ImageInfo old = r->info;
-            int oldLineBytes = r->lineBytes;
-            r->info = info;
-            r->lineBytes = ramImageLineBytes(info.pixel, info.columns);
-            if (setRAMImageBuf(r, r->cacheLines) == 0) {
-                r->info = old;
-                r->lineBytes = oldLineBytes;
-                imgTiff(r->fd, &old, oldVolume, &state);
-                return -1;
-            }
-            inValidateRAMImage(r);
+    if (changed && !sameGeometry(info, r->info)) {
+        /* Another geometry: rebuild the cache for it. */
+        ImageInfo old = r->info;
+        int oldLineBytes = r->lineBytes;
+        r->info = info;
+        r->lineBytes = ramImageLineBytes(info.pixel, info.columns);
+        if (setRAMImageBuf(r, r->cacheLines) == 0) {
+            r->info = old;
+            r->lineBytes = oldLineBytes;
+            imgTiff(r->fd, &old, oldVolume, &state);
+            return -1;
         }
         if (r->histograms) {
-            deleteHist(r->histograms, r->info.nbands);
+            deleteHist(r->histograms, old.nbands);
             r->histograms = nullptr;
         }
-    } else {
-        r->info = info;
+    }
+    r->info = info;
+    if (changed) {
+        inValidateRAMImage(r);
+        for (int b = 0; r->histograms && b < r->info.nbands; b++)
+            initHist(&r->histograms[b]);
     }
     r->volume = s->volume;
     r->dataOffset = r->info.offset;
