@@ -23,6 +23,11 @@ void tiffDestroy(RAMImage *r);
 /* Rows of one strip, or of one tile row, of the current volume; 0 when
  * unknown.  The line cache is sized in whole blocks. */
 int tiffBlockRows(const RAMImage *r);
+/* 1 when the current volume's rows lie uncompressed and contiguous from
+ * dataOffset (one pixel-interleaved strip, as Velk writes them), so that
+ * lines may be written back at dataOffset + y * block; 0 for strips,
+ * tiles, planes or PackBits, which that would damage. */
+int tiffRowsWritable(const RAMImage *r);
 int initTiffHead(int fd, int create, ImageInfo *info);
 int initTiff(int fd, int create, ImageInfo *info, int columns, int rows,
              int bands, int pixel, const unsigned char (*colours)[3]);
