@@ -47,6 +47,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "core/hist.h"
@@ -607,6 +608,21 @@ unsigned char *getRAMImageLine(RAMImage *r, int y, int b, int read)
  * Side effects:
  *	A write failure is reported on standard error.
  */
+/* Lines of a tiled, multi-strip, compressed or planar TIFF cannot be
+ * written back in place without damaging the file: they stay in the
+ * cache only, and the record says so once. */
+static void refuseTiffWrite(RAMImage *r)
+{
+    static const RAMImage *warned = nullptr;
+    static std::string warnedFile;
+    if (warned == r && warnedFile == r->info.fileName)
+        return;
+    warned = r;
+    warnedFile = r->info.fileName;
+    stderrPrintf("Can't write lines of %s: only single-strip uncompressed "
+                 "TIFF files are written\n", r->info.fileName);
+}
+
 void flushRAMImageLine(RAMImage *r, int slot)
 {
     if (!r->slotMap || slot < 0 || slot >= r->slotCount)
@@ -632,9 +648,15 @@ void flushRAMImageLine(RAMImage *r, int slot)
         writeBytes(r, line, r->lineBytes, bandLinePos(r, y, b));
         break;
     }
+    case LAYOUT_TIFF:
+        if (!tiffRowsWritable(r)) {
+            refuseTiffWrite(r);
+            break;
+        }
+        writeFileLine(r, y);
+        break;
     case LAYOUT_BIP:
     case LAYOUT_DIB:
-    case LAYOUT_TIFF:
         writeFileLine(r, y);
         break;
     case LAYOUT_PICTURE:

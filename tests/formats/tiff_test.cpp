@@ -24,6 +24,7 @@
 
 #include "core/hist.h"
 #include "core/imgtype.h"
+#include "core/lineAccess.h"
 #include "core/ramimg.h"
 #include "formats/tiff.h"
 #include "formats/tiffDir.h"
@@ -847,5 +848,30 @@ TEST(imgTiff, TruncatedAndCorruptFilesFailCleanly)
             if (img.r)
                 readDamaged(img.r);
         }
+    }
+}
+
+TEST(flushRAMImageLine, OnlySingleStripTiffsAreWrittenInPlace)
+{
+    ScratchDir dir;
+    for (const char *name : {"byte3_tiled.tif", "byte1_strips.tif",
+                             "byte3_packbits.tif"}) {
+        std::string copy = dir.path(name);
+        writeFileBytes(copy, readFileBytes(tiffFixture(name)));
+        std::vector<unsigned char> before = readFileBytes(copy);
+        CapturedOutput cap;
+        {
+            Raster img(copy);
+            ASSERT_NE(img.r, nullptr) << name;
+            unsigned char v = 77;
+            putByteBILData(img.r, 1, 0, 1, 0, &v);
+            flushRAMImage(img.r);
+            unsigned char back;
+            getByteBILData(img.r, 1, 0, 1, 0, &back);
+            EXPECT_EQ(back, 77) << name;  // kept in the cache
+        }
+        EXPECT_EQ(readFileBytes(copy), before) << name;
+        EXPECT_NE(cap.err().find("Can't write lines of"), std::string::npos)
+            << name;
     }
 }
