@@ -300,7 +300,7 @@ static bool fftSeek(const unsigned char *h, int fd, int64_t row,
     }
     int64_t pos = FFT_HEADER_SIZE
                   + (row * headInt(h, FFT_Q) + column) * FFT_VALUE_BYTES;
-    return lseek(fd, (off_t)pos, SEEK_SET) == (off_t)pos;
+    return lseek(fd, (off_t)pos, SEEK_SET) >= 0;
 }
 
 /* Checks that rows first..first+count-1 (or columns, with the limit Q)
@@ -362,13 +362,15 @@ int OpenNEWFFTFile(const char *path, unsigned char *header)
         stderrPerror(path);
         return -1;
     }
-    int64_t need = (int64_t)headInt(header, FFT_P) * headInt(header, FFT_Q)
-                   * FFT_VALUE_BYTES + FFT_HEADER_SIZE;
+    /* In double: P x Q x 8 may pass 2^63. */
+    double need = (double)headInt(header, FFT_P) * headInt(header, FFT_Q)
+                  * FFT_VALUE_BYTES + FFT_HEADER_SIZE;
     double space = freeDiskSpace(path);
-    if (space >= 0 && (double)need > space) {
+    if (space >= 0 && need > space) {
         close(fd);
         stderrPrintf("Insufficient disk space.\n");
-        stderrPrintf("Rquest: %ld  Available: %ld\n", (long)need,
+        stderrPrintf("Rquest: %ld  Available: %ld\n",
+                     need < (double)LONG_MAX ? (long)need : LONG_MAX,
                      (long)space);
         fftFatal();
     }
@@ -385,7 +387,7 @@ int OpenNEWFFTFile(const char *path, unsigned char *header)
  */
 void PutFFTHead(unsigned char *header, int fd)
 {
-    if (lseek(fd, 0, SEEK_SET) != 0) {
+    if (lseek(fd, 0, SEEK_SET) < 0) {
         stderrPerror("PutFFTHead");
         fftFatal();
     }

@@ -420,3 +420,40 @@ TEST(imgDicom, TruncatedAndCorrupt)
         }
     }
 }
+
+// `dicom data` on open rasters: by tag and by file name the record's own
+// table is listed; a raster of another kind is refused.
+TEST(dicomCmd, DataOfOpenRasters)
+{
+    Tcl_Interp *interp = testInterp();
+    ASSERT_EQ(Dicom_Init(interp), 0);
+    ScratchDir dir;
+    std::string path = dir.path("open.dcm");
+    writeFileBytes(path, readFileBytes(dicomFixture("mono16s.dcm")));
+    RAMImage *r = openRAMImage("dcmTag", path.c_str(), nullptr, nullptr,
+                               nullptr);
+    ASSERT_NE(r, nullptr);
+    // The file is changed on disk: only the record's table can answer.
+    writeFileBytes(path, {});
+    ASSERT_EQ(Tcl_Eval(interp, "dicom data dcmTag 28"), TCL_OK);
+    EXPECT_STREQ(Tcl_GetStringResult(interp),
+                 "0000 0002 0004 0008 0010 0011 0100 0101 0102 0103");
+    std::string byName = "dicom data " + path + " 0028 0008";
+    ASSERT_EQ(Tcl_Eval(interp, byName.c_str()), TCL_OK);
+    // Not in the dictionary: two bytes ("2 ") read as a 16-bit number.
+    EXPECT_STREQ(Tcl_GetStringResult(interp), "0028 0008 RT ?? 8242");
+
+    ImageInfo info;
+    std::memset(&info, 0, sizeof info);
+    info.imgid = IMG_MBIP;
+    info.pixel = PIXEL_BYTE;
+    info.bits = 8;
+    info.rows = info.columns = info.nbands = 1;
+    info.transparent = info.extraFd = -1;
+    RAMImage *m = openRAMImage("memTag", nullptr, &info, nullptr, nullptr);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(Tcl_Eval(interp, "dicom data memTag"), TCL_ERROR);
+    EXPECT_STREQ(Tcl_GetStringResult(interp), "Not a DICOM imagememTag");
+    closeRAMImage(m, nullptr);
+    closeRAMImage(r, nullptr);
+}

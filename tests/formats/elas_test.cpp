@@ -1,0 +1,221 @@
+// Tests of elas.cpp: the probe on headers built here (no independent
+// writer exists), byte order, short files, and lines read back through the
+// store.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/imgtype.h"
+#include "core/lineAccess.h"
+#include "core/ramimg.h"
+#include "formats/elas.h"
+#include "tests/support/testSupport.h"
+
+namespace {
+
+struct ElasHead {
+    int32_t headerSize = 1024, lineBytes = 0, firstLine = 1, lastLine = 0;
+    int32_t firstElement = 1, lastElement = 0, bands = 1, check = 4321;
+    int32_t mapY = 0, mapX = 0;
+    float cellHeight = 1, cellWidth = 1;
+};
+
+/* A header in host order (as ELAS writes it), zero elsewhere, then the
+ * pixel bytes. */
+std::vector<unsigned char> elasFile(const ElasHead &h,
+                                    const std::vector<unsigned char> &pixels)
+{
+    std::vector<unsigned char> v((size_t)std::max(h.headerSize, 1024), 0);
+    auto put = [&v](int off, const void *p) { std::memcpy(&v[off], p, 4); };
+    put(0, &h.headerSize);
+    put(4, &h.lineBytes);
+    put(8, &h.firstLine);
+    put(12, &h.lastLine);
+    put(16, &h.firstElement);
+    put(20, &h.lastElement);
+    put(24, &h.bands);
+    put(28, &h.check);
+    put(36, &h.mapY);
+    put(44, &h.mapX);
+    put(48, &h.cellHeight);
+    put(52, &h.cellWidth);
+    v.resize((size_t)std::max(h.headerSize, 1024));
+    v.insert(v.end(), pixels.begin(), pixels.end());
+    return v;
+}
+
+int probe(const std::string &path, ImageInfo *info)
+{
+    int fd = open(path.c_str(), O_RDONLY);
+    EXPECT_GE(fd, 0);
+    lseek(fd, 7, SEEK_SET);
+    std::memset(info, 0, sizeof *info);
+    int rc = imgElas(fd, info);
+    EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 7) << "file position moved";
+    close(fd);
+    return rc;
+}
+
+/* True once the line access reads file layouts (a BIL file of the
+ * package's own raw format reads back what was written). */
+bool lineAccessReads(const ScratchDir &dir)
+{
+    ImageInfo info;
+    std::memset(&info, 0, sizeof info);
+    std::string path = dir.path("probe.bil");
+    std::snprintf(info.fileName, sizeof info.fileName, "%s", path.c_str());
+    info.imgid = IMG_BIL;
+    info.pixel = PIXEL_BYTE;
+    info.bits = 8;
+    info.rows = info.columns = info.nbands = 1;
+    info.offset = BASIC_HEADER_SIZE;
+    info.transparent = info.extraFd = -1;
+    if (createImage(&info) < 0)
+        return false;
+    int fd = open(path.c_str(), O_WRONLY);
+    unsigned char one = 0x5A;
+    bool ok = pwrite(fd, &one, 1, BASIC_HEADER_SIZE) == 1;
+    close(fd);
+    RAMImage *r = openRAMImage(nullptr, path.c_str(), nullptr, nullptr,
+                               nullptr);
+    if (!r)
+        return false;
+    ok = ok && r->getLine(r, 0, 0, 1)[0] == 0x5A;
+    closeRAMImage(r, nullptr);
+    return ok;
+}
+
+} // namespace
+
+// The layout's fields land in ImageInfo as tabled: 512 x 512 from line 1
+// and element 1, three bands, map origin and cell size.
+TEST(imgElas, HeaderMapping)
+{
+    ScratchDir dir;
+    ElasHead h;
+    h.lineBytes = 520;
+    h.lastLine = 512;
+    h.lastElement = 512;
+    h.bands = 3;
+    h.mapY = 5200000;
+    h.mapX = 430000;
+    h.cellHeight = 28.5f;
+    h.cellWidth = 30.0f;
+    writeFileBytes(dir.path("a.elas"), elasFile(h, {}));
+    ImageInfo info;
+    ASSERT_EQ(probe(dir.path("a.elas"), &info), 1);
+    EXPECT_EQ(info.imgid, IMG_ELAS);
+    EXPECT_EQ(info.pixel, PIXEL_BYTE);
+    EXPECT_EQ(info.bits, 8);
+    EXPECT_EQ(info.mapid, MAP_GRID);
+    EXPECT_EQ(info.offset, 1024);
+    EXPECT_EQ(info.block, 520);
+    EXPECT_EQ(info.rows, 512);
+    EXPECT_EQ(info.columns, 512);
+    EXPECT_EQ(info.top, 1);
+    EXPECT_EQ(info.left, 1);
+    EXPECT_EQ(info.nbands, 3);
+    EXPECT_EQ(info.msbf, msbFirst());
+    EXPECT_DOUBLE_EQ(info.x0, 430000.0);
+    EXPECT_DOUBLE_EQ(info.y0, 5200000.0);
+    EXPECT_DOUBLE_EQ(info.dx, 30.0);
+    EXPECT_DOUBLE_EQ(info.dy, 28.5);
+    EXPECT_EQ(info.nindices, 0);
+    EXPECT_EQ(info.transparent, -1);
+
+    // A frame that does not start at 1.
+    h.firstLine = 101;
+    h.lastLine = 150;
+    h.firstElement = -9;
+    h.lastElement = 10;
+    writeFileBytes(dir.path("b.elas"), elasFile(h, {}));
+    ASSERT_EQ(probe(dir.path("b.elas"), &info), 1);
+    EXPECT_EQ(info.rows, 50);
+    EXPECT_EQ(info.columns, 20);
+    EXPECT_EQ(info.top, 101);
+    EXPECT_EQ(info.left, -9);
+}
+
+// The check value in the other byte order, a header one byte short, and
+// impossible geometry are not ELAS; the registry finds ELAS after the
+// probes before it.
+TEST(imgElas, RejectedAndRegistry)
+{
+    ScratchDir dir;
+    ElasHead h;
+    h.lineBytes = 8;
+    h.lastLine = 2;
+    h.lastElement = 8;
+    std::vector<unsigned char> good = elasFile(h, std::vector<unsigned char>(16, 7));
+    ImageInfo info;
+
+    std::vector<unsigned char> swapped = good;
+    std::reverse(swapped.begin() + 28, swapped.begin() + 32);
+    writeFileBytes(dir.path("s.elas"), swapped);
+    EXPECT_EQ(probe(dir.path("s.elas"), &info), 0);
+
+    writeFileBytes(dir.path("short.elas"),
+                   std::vector<unsigned char>(good.begin(), good.begin() + 1023));
+    EXPECT_EQ(probe(dir.path("short.elas"), &info), 0);
+
+    struct { int32_t ElasHead::*field; int32_t value; } bad[] = {
+        {&ElasHead::lastLine, 0}, {&ElasHead::lastElement, -5},
+        {&ElasHead::bands, 0}, {&ElasHead::headerSize, -1},
+        {&ElasHead::lineBytes, -1},
+    };
+    for (const auto &b : bad) {
+        ElasHead w = h;
+        w.*(b.field) = b.value;
+        std::vector<unsigned char> v = elasFile(w, {});
+        v.resize(1024);
+        writeFileBytes(dir.path("bad.elas"), v);
+        EXPECT_EQ(probe(dir.path("bad.elas"), &info), 0) << b.value;
+    }
+
+    writeFileBytes(dir.path("g.elas"), good);
+    int fd = open(dir.path("g.elas").c_str(), O_RDONLY);
+    void *priv = nullptr;
+    EXPECT_EQ(imgTypes(fd, "g.elas", &info, &priv), IMG_ELAS);
+    EXPECT_EQ(priv, nullptr);
+    close(fd);
+}
+
+// Pixels written band-interleaved by line come back line by line and band
+// by band through the store, with the line padding skipped.
+TEST(imgElas, LinesThroughTheStore)
+{
+    ScratchDir dir;
+    if (!lineAccessReads(dir))
+        GTEST_SKIP() << "the line access does not read files yet";
+    ElasHead h;
+    h.lineBytes = 12;           /* 10 columns, 2 bytes of padding */
+    h.firstLine = 1;
+    h.lastLine = 5;
+    h.lastElement = 10;
+    h.bands = 3;
+    std::vector<unsigned char> pixels;
+    for (int r = 0; r < 5; r++)
+        for (int b = 0; b < 3; b++)
+            for (int c = 0; c < 12; c++)
+                pixels.push_back((unsigned char)(c < 10 ? r * 40 + b * 10 + c
+                                                        : 0xEE));
+    std::string path = dir.path("lines.elas");
+    writeFileBytes(path, elasFile(h, pixels));
+    int err = -1;
+    RAMImage *r = openRAMImage(nullptr, path.c_str(), nullptr, nullptr, &err);
+    ASSERT_NE(r, nullptr) << err;
+    EXPECT_EQ(r->info.imgid, IMG_ELAS);
+    for (int y = 4; y >= 0; y--)
+        for (int b = 0; b < 3; b++) {
+            const unsigned char *line = r->getLine(r, y, b, 1);
+            for (int c = 0; c < 10; c++)
+                ASSERT_EQ(line[c], y * 40 + b * 10 + c) << y << "/" << b;
+        }
+    closeRAMImage(r, nullptr);
+}
