@@ -30,6 +30,7 @@
  */
 #include "formats/dicom.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -205,8 +206,9 @@ static DicomEntry *newEntry(unsigned group, unsigned element, uint32_t length,
  *	the pixel data element.  The file position is not moved.
  * Results:
  *	The table and, in *dataOffset, the file offset of the first pixel
- *	byte; null when the file is not a supported DICOM data set (no
- *	element of group 0x0008 first, a short read, no pixel data).
+ *	byte (-1 for a data set that ends without pixel data); null when the
+ *	file is not a supported DICOM data set (no element of group 0x0008
+ *	first, a short read inside an element).
  *
  *	Nesting: sequences of undefined length open a level, as do items of
  *	undefined length; delimiters close one.  Inside a level, and for
@@ -231,8 +233,16 @@ Tcl_HashTable *getDicomHashTable(int fd, long *dataOffset)
     DicomEntry *last = nullptr;     /* element read before this one */
     int depth = 0;                  /* open sequences and items */
     for (;;) {
-        if (!readAt(fd, h, 8, pos))
+        if (!readAt(fd, h, 8, pos)) {
+            /* A data set without pixel data ends cleanly at an element
+             * boundary: the table is kept for listing, without pixels. */
+            struct stat st;
+            if (depth == 0 && fstat(fd, &st) == 0 && st.st_size == pos) {
+                *dataOffset = -1;
+                return table;
+            }
             break;
+        }
         pos += 8;
         unsigned group = le16(h), element = le16(h + 2);
         uint32_t length = le32(h + 4);
@@ -318,7 +328,8 @@ static bool describeDicom(Tcl_HashTable *t, long dataOffset, ImageInfo *info)
     long planar = usValue(t, 0x0006);
     if (samples < 0)
         samples = 1;
-    if (rows < 1 || columns < 1 || samples < 1 || dataOffset > INT_MAX)
+    if (rows < 1 || columns < 1 || samples < 1 || dataOffset < 0
+            || dataOffset > INT_MAX)
         return false;
     int pixel;
     switch (bits) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -22,17 +23,14 @@ std::string dicomFixture(const std::string &name)
     return fixturePath("dicom/" + name);
 }
 
-/* Probes a file; the table is freed unless tableOut takes it. */
-int probeFile(const std::string &path, ImageInfo *info,
-              Tcl_HashTable **tableOut = nullptr)
+/* Probes an open file; the table is freed unless tableOut takes it. */
+int probeFd(int fd, ImageInfo *info, Tcl_HashTable **tableOut)
 {
-    int fd = open(path.c_str(), O_RDONLY);
-    EXPECT_GE(fd, 0) << path;
+    lseek(fd, 0, SEEK_SET);
     std::memset(info, 0, sizeof *info);
     void *priv = nullptr;
     int rc = imgDicom(fd, info, &priv);
     EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 0) << "file position moved";
-    close(fd);
     EXPECT_EQ(rc != 0, priv != nullptr);
     if (tableOut)
         *tableOut = static_cast<Tcl_HashTable *>(priv);
@@ -41,13 +39,26 @@ int probeFile(const std::string &path, ImageInfo *info,
     return rc;
 }
 
-/* Probes bytes written to a scratch file. */
+int probeFile(const std::string &path, ImageInfo *info,
+              Tcl_HashTable **tableOut = nullptr)
+{
+    int fd = open(path.c_str(), O_RDONLY);
+    EXPECT_GE(fd, 0) << path;
+    int rc = probeFd(fd, info, tableOut);
+    close(fd);
+    return rc;
+}
+
+/* Probes bytes held in an anonymous memory file. */
 int probeBytes(const std::vector<unsigned char> &bytes, ImageInfo *info,
                Tcl_HashTable **tableOut = nullptr)
 {
-    static ScratchDir dir;
-    writeFileBytes(dir.path("f.dcm"), bytes);
-    return probeFile(dir.path("f.dcm"), info, tableOut);
+    int fd = memfd_create("dicom", 0);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(write(fd, bytes.data(), bytes.size()), (ssize_t)bytes.size());
+    int rc = probeFd(fd, info, tableOut);
+    close(fd);
+    return rc;
 }
 
 void element(std::vector<unsigned char> &v, uint16_t g, uint16_t e,
@@ -367,6 +378,35 @@ TEST(getDicomHashTable, ReplaceLongValuesAndItems)
     EXPECT_EQ(getDicomEntry(nullptr, 0x0029, 0x1000), nullptr);
     deleteDicomHashTable(t);
     deleteDicomHashTable(nullptr);
+}
+
+// A data set without pixel data that ends at an element boundary still
+// gives its table (for listing) but is no image; a cut inside an element
+// gives no table.
+TEST(getDicomHashTable, EndsWithoutPixelData)
+{
+    std::vector<unsigned char> v = dataSet(2, 2, 8, 0);
+    element(v, 0x0009, 0x0010, std::vector<unsigned char>(120, 'p'));
+    ScratchDir dir;
+    std::string path = dir.path("nopix.dcm");
+    for (size_t cut : {v.size(), v.size() - 3, v.size() - 124}) {
+        writeFileBytes(path, std::vector<unsigned char>(v.begin(),
+                                                        v.begin() + cut));
+        int fd = open(path.c_str(), O_RDONLY);
+        long offset = 0;
+        Tcl_HashTable *t = getDicomHashTable(fd, &offset);
+        close(fd);
+        if (cut == v.size()) {
+            ASSERT_NE(t, nullptr);
+            EXPECT_EQ(offset, -1);
+            EXPECT_NE(getDicomEntry(t, 0x0009, 0x0010), nullptr);
+        } else {
+            EXPECT_EQ(t, nullptr) << cut;
+        }
+        deleteDicomHashTable(t);
+    }
+    ImageInfo info;
+    EXPECT_EQ(probeBytes(v, &info), 0);
 }
 
 TEST(dicomVR, CodesAndNumbers)
