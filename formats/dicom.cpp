@@ -39,6 +39,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "core/imgtype.h"
@@ -228,7 +229,9 @@ Tcl_HashTable *getDicomHashTable(int fd, long *dataOffset)
     if (!readAt(fd, h, 8, pos) || le16(h) != 0x0008)
         return nullptr;
 
-    Tcl_HashTable *table = new Tcl_HashTable;
+    Tcl_HashTable *table = new (std::nothrow) Tcl_HashTable;
+    if (!table)
+        return nullptr;
     Tcl_InitHashTable(table, TCL_ONE_WORD_KEYS);
     DicomEntry *last = nullptr;     /* element read before this one */
     int depth = 0;                  /* open sequences and items */

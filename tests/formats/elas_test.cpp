@@ -112,7 +112,6 @@ TEST(imgElas, HeaderMapping)
     ASSERT_EQ(probe(dir.path("a.elas"), &info), 1);
     EXPECT_EQ(info.imgid, IMG_ELAS);
     EXPECT_EQ(info.pixel, PIXEL_BYTE);
-    EXPECT_EQ(info.bits, 8);
     EXPECT_EQ(info.mapid, MAP_GRID);
     EXPECT_EQ(info.offset, 1024);
     EXPECT_EQ(info.block, 520);
@@ -126,8 +125,6 @@ TEST(imgElas, HeaderMapping)
     EXPECT_DOUBLE_EQ(info.y0, 5200000.0);
     EXPECT_DOUBLE_EQ(info.dx, 30.0);
     EXPECT_DOUBLE_EQ(info.dy, 28.5);
-    EXPECT_EQ(info.nindices, 0);
-    EXPECT_EQ(info.transparent, -1);
 
     // A frame that does not start at 1.
     h.firstLine = 101;
