@@ -36,6 +36,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cfloat>
 #include <climits>
@@ -43,6 +44,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <string>
 
 #include <tcl.h>
 
@@ -289,31 +292,108 @@ static ssize_t writeFull(int fd, const void *buf, size_t n)
     return (ssize_t)done;
 }
 
-/* Positions fd at value `column` of row `row`; false (errno set) when the
- * position lies outside the data or the seek fails. */
-static bool fftSeek(const unsigned char *h, int fd, int64_t row,
-                    int64_t column)
+/* A rectangle of the data: rows row0.. row0+rows-1, columns col0..
+ * col0+cols-1.  A block is whole rows, a strip a run of columns of every
+ * row. */
+struct FFTRect {
+    int row0, rows, col0, cols;
+};
+
+static FFTRect fftBlock(const unsigned char *h, int firstRow, int count)
 {
-    if (!fftGeometryOk(h) || row < 0 || column < 0) {
-        errno = EINVAL;
-        return false;
-    }
-    int64_t pos = FFT_HEADER_SIZE
-                  + (row * headInt(h, FFT_Q) + column) * FFT_VALUE_BYTES;
-    return lseek(fd, (off_t)pos, SEEK_SET) >= 0;
+    return FFTRect{firstRow, count, 0, headInt(h, FFT_Q)};
 }
 
-/* Checks that rows first..first+count-1 (or columns, with the limit Q)
- * exist; errno EINVAL when not. */
-static bool fftRangeOk(const unsigned char *h, int first, int count,
-                       int field)
+static FFTRect fftStrip(const unsigned char *h, int firstColumn, int count)
 {
-    if (!fftGeometryOk(h) || first < 0 || count < 0
-            || (int64_t)first + count > headInt(h, field)) {
+    return FFTRect{0, headInt(h, FFT_P), firstColumn, count};
+}
+
+/* True when the rectangle lies inside the data; errno EINVAL when not. */
+static bool fftRectOk(const unsigned char *h, const FFTRect &r)
+{
+    if (!fftGeometryOk(h) || r.row0 < 0 || r.rows < 0 || r.col0 < 0
+            || r.cols < 0 || (int64_t)r.row0 + r.rows > headInt(h, FFT_P)
+            || (int64_t)r.col0 + r.cols > headInt(h, FFT_Q)) {
         errno = EINVAL;
         return false;
     }
     return true;
+}
+
+/* Positions fd at the rectangle's first value in row `row`. */
+static bool fftSeekRow(const unsigned char *h, int fd, const FFTRect &r,
+                       int row)
+{
+    int64_t pos = FFT_HEADER_SIZE
+                  + ((int64_t)row * headInt(h, FFT_Q) + r.col0)
+                    * FFT_VALUE_BYTES;
+    return lseek(fd, (off_t)pos, SEEK_SET) >= 0;
+}
+
+/* Reads a rectangle into buffer (a new one when null), row after row.
+ * Returns the buffer, or null after the messages of `who`. */
+static float *fftReadRect(const unsigned char *h, int fd, float *buffer,
+                          const FFTRect &r, const char *who)
+{
+    std::string what = std::string(" error in ") + who;
+    if (!fftRectOk(h, r)) {
+        stderrPerror(("lseek" + what).c_str());
+        return nullptr;
+    }
+    size_t rowBytes = (size_t)r.cols * FFT_VALUE_BYTES;
+    std::unique_ptr<float, void (*)(void *)> owned(nullptr, std::free);
+    if (!buffer) {
+        owned.reset(static_cast<float *>(
+            std::malloc(std::max<size_t>(rowBytes * (size_t)r.rows, 1))));
+        buffer = owned.get();
+        if (!buffer) {
+            stderrPrintf("malloc%s.\n", what.c_str());
+            return nullptr;
+        }
+    }
+    for (int i = 0; i < r.rows; i++) {
+        if (!fftSeekRow(h, fd, r, r.row0 + i)) {
+            stderrPerror(("lseek" + what).c_str());
+            return nullptr;
+        }
+        ssize_t got = readFull(fd, buffer + (size_t)i * r.cols * 2, rowBytes);
+        if (got != (ssize_t)rowBytes) {
+            fftReport(("read" + what).c_str(), got);
+            return nullptr;
+        }
+    }
+    owned.release();
+    return buffer;
+}
+
+/* Writes a rectangle from buffer, row after row; with statistics every
+ * row segment is added to the header statistics before anything is
+ * written.  Ends the process after the messages of `who` on failure. */
+static void fftWriteRect(unsigned char *h, int fd, const float *buffer,
+                         const FFTRect &r, int statistics, const char *who)
+{
+    std::string what = std::string(" error in ") + who;
+    if (!fftRectOk(h, r)) {
+        stderrPerror(("lseek" + what).c_str());
+        fftFatal();
+    }
+    if (statistics)
+        for (int i = 0; i < r.rows; i++)
+            statFFT(h, r.cols, buffer + (size_t)i * r.cols * 2);
+    size_t rowBytes = (size_t)r.cols * FFT_VALUE_BYTES;
+    for (int i = 0; i < r.rows; i++) {
+        if (!fftSeekRow(h, fd, r, r.row0 + i)) {
+            stderrPerror(("lseek" + what).c_str());
+            fftFatal();
+        }
+        ssize_t put = writeFull(fd, buffer + (size_t)i * r.cols * 2,
+                                rowBytes);
+        if (put != (ssize_t)rowBytes) {
+            fftReport(("write" + what).c_str(), put);
+            fftFatal();
+        }
+    }
 }
 
 /*
@@ -398,19 +478,6 @@ void PutFFTHead(unsigned char *header, int fd)
     }
 }
 
-/* A caller's buffer, or a new one of n bytes (null when malloc fails). */
-static float *fftBuffer(float *buffer, int64_t n, bool *owned)
-{
-    *owned = false;
-    if (buffer)
-        return buffer;
-    if (n < 0 || (uint64_t)n > SIZE_MAX)
-        return nullptr;
-    buffer = static_cast<float *>(std::malloc(n > 0 ? (size_t)n : 1));
-    *owned = buffer != nullptr;
-    return buffer;
-}
-
 /*
  * GetFFTFileBlock --
  *	Reads count whole rows from firstRow into buffer (a new buffer, to be
@@ -423,28 +490,8 @@ static float *fftBuffer(float *buffer, int64_t n, bool *owned)
 float *GetFFTFileBlock(const unsigned char *header, int fd, float *buffer,
                        int firstRow, int count)
 {
-    if (!fftRangeOk(header, firstRow, count, FFT_P)) {
-        stderrPerror("lseek error in GetFFTFileBlock");
-        return nullptr;
-    }
-    int64_t bytes = (int64_t)count * headInt(header, FFT_Q) * FFT_VALUE_BYTES;
-    bool owned;
-    float *out = fftBuffer(buffer, bytes, &owned);
-    if (!out) {
-        stderrPrintf("malloc error in GetFFTFileBlock.\n");
-        return nullptr;
-    }
-    if (!fftSeek(header, fd, firstRow, 0)) {
-        stderrPerror("lseek error in GetFFTFileBlock");
-    } else {
-        ssize_t got = readFull(fd, out, (size_t)bytes);
-        if (got == bytes)
-            return out;
-        fftReport("read error in GetFFTFileBlock", got);
-    }
-    if (owned)
-        std::free(out);
-    return nullptr;
+    return fftReadRect(header, fd, buffer, fftBlock(header, firstRow, count),
+                       "GetFFTFileBlock");
 }
 
 /*
@@ -459,42 +506,14 @@ float *GetFFTFileBlock(const unsigned char *header, int fd, float *buffer,
 float *GetFFTFileSeg(const unsigned char *header, int fd, float *buffer,
                      int firstColumn, int count)
 {
-    if (!fftRangeOk(header, firstColumn, count, FFT_Q)) {
-        stderrPerror("lseek error in GetFFTFileSeg");
-        return nullptr;
-    }
-    int P = headInt(header, FFT_P);
-    int64_t rowBytes = (int64_t)count * FFT_VALUE_BYTES;
-    bool owned;
-    float *out = fftBuffer(buffer, rowBytes * P, &owned);
-    if (!out) {
-        stderrPrintf("malloc error in GetFFTFileSeg.\n");
-        return nullptr;
-    }
-    int r = 0;
-    for (; r < P; r++) {
-        if (!fftSeek(header, fd, r, firstColumn)) {
-            stderrPerror("lseek error in GetFFTFileSeg");
-            break;
-        }
-        ssize_t got = readFull(fd, out + (int64_t)r * count * 2,
-                               (size_t)rowBytes);
-        if (got != rowBytes) {
-            fftReport("read error in GetFFTFileSeg", got);
-            break;
-        }
-    }
-    if (r == P)
-        return out;
-    if (owned)
-        std::free(out);
-    return nullptr;
+    return fftReadRect(header, fd, buffer,
+                       fftStrip(header, firstColumn, count), "GetFFTFileSeg");
 }
 
 /*
  * PutFFTFileBlock --
- *	Writes count whole rows at firstRow; with statistics each row is
- *	added to the header statistics first.
+ *	Writes count whole rows at firstRow; with statistics the rows are
+ *	added to the header statistics, one statFFT call per row.
  * Side effects:
  *	Ends the process with status 1 after "lseek error in PutFFTFileBlock"
  *	or "write error in PutFFTFileBlock" (with the system error).
@@ -502,31 +521,16 @@ float *GetFFTFileSeg(const unsigned char *header, int fd, float *buffer,
 void PutFFTFileBlock(unsigned char *header, int fd, const float *buffer,
                      int firstRow, int count, int statistics)
 {
-    if (!fftRangeOk(header, firstRow, count, FFT_P)
-            || !fftSeek(header, fd, firstRow, 0)) {
-        stderrPerror("lseek error in PutFFTFileBlock");
-        fftFatal();
-    }
-    int Q = headInt(header, FFT_Q);
-    int64_t rowValues = (int64_t)Q * 2;
-    for (int r = 0; r < count; r++) {
-        const float *row = buffer + r * rowValues;
-        if (statistics)
-            statFFT(header, Q, row);
-        ssize_t put = writeFull(fd, row, (size_t)Q * FFT_VALUE_BYTES);
-        if (put != (ssize_t)Q * FFT_VALUE_BYTES) {
-            fftReport("write error in PutFFTFileBlock", put);
-            fftFatal();
-        }
-    }
+    fftWriteRect(header, fd, buffer, fftBlock(header, firstRow, count),
+                 statistics, "PutFFTFileBlock");
 }
 
 /*
  * PutFFTFileSeg --
  *	Writes the strip of count values at firstColumn into each of the P
  *	rows (buffer: P * count values, row after row); with statistics the
- *	whole strip is added to the header statistics before anything is
- *	written.
+ *	whole strip is added to the header statistics, row segment by row
+ *	segment, before anything is written.
  * Side effects:
  *	Ends the process with status 1 after "lseek error in PutFFTFileSeg" or
  *	"write error in PutFFTFileSeg" (with the system error).
@@ -534,25 +538,6 @@ void PutFFTFileBlock(unsigned char *header, int fd, const float *buffer,
 void PutFFTFileSeg(unsigned char *header, int fd, const float *buffer,
                    int firstColumn, int count, int statistics)
 {
-    if (!fftRangeOk(header, firstColumn, count, FFT_Q)) {
-        stderrPerror("lseek error in PutFFTFileSeg");
-        fftFatal();
-    }
-    int P = headInt(header, FFT_P);
-    if (statistics)
-        for (int r = 0; r < P; r++)
-            statFFT(header, count, buffer + (int64_t)r * count * 2);
-    size_t rowBytes = (size_t)count * FFT_VALUE_BYTES;
-    for (int r = 0; r < P; r++) {
-        if (!fftSeek(header, fd, r, firstColumn)) {
-            stderrPerror("lseek error in PutFFTFileSeg");
-            fftFatal();
-        }
-        ssize_t put = writeFull(fd, buffer + (int64_t)r * count * 2,
-                                rowBytes);
-        if (put != (ssize_t)rowBytes) {
-            fftReport("write error in PutFFTFileSeg", put);
-            fftFatal();
-        }
-    }
+    fftWriteRect(header, fd, buffer, fftStrip(header, firstColumn, count),
+                 statistics, "PutFFTFileSeg");
 }
