@@ -1,6 +1,5 @@
 // Tests of elas.cpp: the probe on headers built here (no independent
-// writer exists), byte order, short files, and lines read back through the
-// store.
+// writer exists), byte order and short files.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -12,7 +11,6 @@
 #include <vector>
 
 #include "core/imgtype.h"
-#include "core/lineAccess.h"
 #include "core/ramimg.h"
 #include "formats/elas.h"
 #include "tests/support/testSupport.h"
@@ -60,35 +58,6 @@ int probe(const std::string &path, ImageInfo *info)
     EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 7) << "file position moved";
     close(fd);
     return rc;
-}
-
-/* True once the line access reads file layouts (a BIL file of the
- * package's own raw format reads back what was written). */
-bool lineAccessReads(const ScratchDir &dir)
-{
-    ImageInfo info;
-    std::memset(&info, 0, sizeof info);
-    std::string path = dir.path("probe.bil");
-    std::snprintf(info.fileName, sizeof info.fileName, "%s", path.c_str());
-    info.imgid = IMG_BIL;
-    info.pixel = PIXEL_BYTE;
-    info.bits = 8;
-    info.rows = info.columns = info.nbands = 1;
-    info.offset = BASIC_HEADER_SIZE;
-    info.transparent = info.extraFd = -1;
-    if (createImage(&info) < 0)
-        return false;
-    int fd = open(path.c_str(), O_WRONLY);
-    unsigned char one = 0x5A;
-    bool ok = pwrite(fd, &one, 1, BASIC_HEADER_SIZE) == 1;
-    close(fd);
-    RAMImage *r = openRAMImage(nullptr, path.c_str(), nullptr, nullptr,
-                               nullptr);
-    if (!r)
-        return false;
-    ok = ok && r->getLine(r, 0, 0, 1)[0] == 0x5A;
-    closeRAMImage(r, nullptr);
-    return ok;
 }
 
 } // namespace
@@ -181,38 +150,4 @@ TEST(imgElas, RejectedAndRegistry)
     EXPECT_EQ(imgTypes(fd, "g.elas", &info, &priv), IMG_ELAS);
     EXPECT_EQ(priv, nullptr);
     close(fd);
-}
-
-// Pixels written band-interleaved by line come back line by line and band
-// by band through the store, with the line padding skipped.
-TEST(imgElas, LinesThroughTheStore)
-{
-    ScratchDir dir;
-    if (!lineAccessReads(dir))
-        GTEST_SKIP() << "the line access does not read files yet";
-    ElasHead h;
-    h.lineBytes = 12;           /* 10 columns, 2 bytes of padding */
-    h.firstLine = 1;
-    h.lastLine = 5;
-    h.lastElement = 10;
-    h.bands = 3;
-    std::vector<unsigned char> pixels;
-    for (int r = 0; r < 5; r++)
-        for (int b = 0; b < 3; b++)
-            for (int c = 0; c < 12; c++)
-                pixels.push_back((unsigned char)(c < 10 ? r * 40 + b * 10 + c
-                                                        : 0xEE));
-    std::string path = dir.path("lines.elas");
-    writeFileBytes(path, elasFile(h, pixels));
-    int err = -1;
-    RAMImage *r = openRAMImage(nullptr, path.c_str(), nullptr, nullptr, &err);
-    ASSERT_NE(r, nullptr) << err;
-    EXPECT_EQ(r->info.imgid, IMG_ELAS);
-    for (int y = 4; y >= 0; y--)
-        for (int b = 0; b < 3; b++) {
-            const unsigned char *line = r->getLine(r, y, b, 1);
-            for (int c = 0; c < 10; c++)
-                ASSERT_EQ(line[c], y * 40 + b * 10 + c) << y << "/" << b;
-        }
-    closeRAMImage(r, nullptr);
 }
