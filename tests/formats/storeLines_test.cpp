@@ -1,6 +1,5 @@
 // Lines of DICOM, ELAS and FFT files read through the store: the probes'
 // offsets, line sizes and layouts put every pixel where the writer did.
-// These run once the line access reads file layouts.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -18,35 +17,6 @@
 
 namespace {
 
-/* True once the line access reads file layouts (a BIL file of the
- * package's own raw format reads back what was written). */
-bool lineAccessReads(const ScratchDir &dir)
-{
-    ImageInfo info;
-    std::memset(&info, 0, sizeof info);
-    std::string path = dir.path("probe.bil");
-    std::snprintf(info.fileName, sizeof info.fileName, "%s", path.c_str());
-    info.imgid = IMG_BIL;
-    info.pixel = PIXEL_BYTE;
-    info.bits = 8;
-    info.rows = info.columns = info.nbands = 1;
-    info.offset = BASIC_HEADER_SIZE;
-    info.transparent = info.extraFd = -1;
-    if (createImage(&info) < 0)
-        return false;
-    int fd = open(path.c_str(), O_WRONLY);
-    unsigned char one = 0x5A;
-    bool ok = pwrite(fd, &one, 1, BASIC_HEADER_SIZE) == 1;
-    close(fd);
-    RAMImage *r = openRAMImage(nullptr, path.c_str(), nullptr, nullptr,
-                               nullptr);
-    if (!r)
-        return false;
-    ok = ok && r->getLine(r, 0, 0, 1)[0] == 0x5A;
-    closeRAMImage(r, nullptr);
-    return ok;
-}
-
 RAMImage *openCopy(const ScratchDir &dir, const std::string &name,
                    const std::vector<unsigned char> &bytes)
 {
@@ -60,15 +30,10 @@ RAMImage *openCopy(const ScratchDir &dir, const std::string &name,
 
 } // namespace
 
-#define REQUIRE_LINE_ACCESS(dir)                                          \
-    if (!lineAccessReads(dir))                                            \
-        GTEST_SKIP() << "the line access does not read files yet"
-
 // ELAS: bands interleaved by line, the line padding skipped.
 TEST(storeLines, Elas)
 {
     ScratchDir dir;
-    REQUIRE_LINE_ACCESS(dir);
     const int32_t head[] = {1024, 12, 1, 5, 1, 10, 3, 4321};
     std::vector<unsigned char> file(1024, 0);
     std::memcpy(file.data(), head, sizeof head);
@@ -92,7 +57,6 @@ TEST(storeLines, Elas)
 TEST(storeLines, FFT)
 {
     ScratchDir dir;
-    REQUIRE_LINE_ACCESS(dir);
     const int P = 4, Q = 8;
     unsigned char h[FFT_HEADER_SIZE];
     fftInitHead(h, "x", 1, P, Q, P, Q, 0);
@@ -126,7 +90,6 @@ TEST(storeLines, FFT)
 TEST(storeLines, Dicom)
 {
     ScratchDir dir;
-    REQUIRE_LINE_ACCESS(dir);
     for (const char *name : {"mono8", "mono16p", "mono16s", "rgb8",
                              "planar"}) {
         SCOPED_TRACE(name);
