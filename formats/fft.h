@@ -16,6 +16,11 @@ struct Hist;
 int imgFFT(int fd, ImageInfo *info);
 void getFFTHist(int fd, Hist *histograms);
 
+/* Fills a fresh header: the text, the source (first 64 characters), band,
+ * P x Q transform size, source geometry and FFT type; no statistics yet. */
+void fftInitHead(unsigned char *header, const char *source, int band, int P,
+                 int Q, int rows, int columns, int type);
+
 int OpenNEWFFTFile(const char *path, unsigned char *header);
 int OpenOLDFFTFile(const char *path, unsigned char *header);
 void PutFFTHead(unsigned char *header, int fd);
