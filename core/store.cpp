@@ -24,6 +24,7 @@
 #include "core/ramimg.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -468,6 +469,37 @@ static int geometryUsable(const ImageInfo &info)
     return line < 0x7FFFFFFF && info.bits >= 0;
 }
 
+/* A file may ask for a large cache only when it could hold the pixels
+ * that fill it: a damaged header claiming millions of bands or a vast
+ * canvas would otherwise claim gigabytes from a few bytes.  Compressed
+ * whole pictures may expand 4096 times; raw layouts not at all. */
+static int cachePlausible(const RAMImage *r, int lines, int64_t extra)
+{
+    const int64_t smallCache = (int64_t)64 << 20;
+    int64_t bytes = (int64_t)lines * r->info.nbands * r->lineBytes + extra;
+    if (bytes <= smallCache)
+        return 1;
+    struct stat st;
+    if (fstat(r->fd, &st) != 0)
+        return 1;
+    int64_t expansion;
+    switch (r->info.imgid) {
+    case IMG_GIF87A:
+    case IMG_GIF89A:
+    case IMG_JPEG:
+    case IMG_TIFF:
+    case IMG_MPEG:
+        expansion = 4096;
+        break;
+    case IMG_XBMP:
+        return 1;
+    default:
+        expansion = 1;
+        break;
+    }
+    return (int64_t)st.st_size * expansion >= bytes;
+}
+
 /*
  * createRAMImage --
  *	Loads a record from a file: probed, or read as `info` describes when
@@ -532,6 +564,12 @@ RAMImage *createRAMImage(const char *fileName, const ImageInfo *info,
         return nullptr;
     }
     int lines = cacheLinesFor(&fresh, defaultCacheLines(&fresh), &extra);
+    if (!cachePlausible(&fresh, lines, extra)) {
+        releasePrivate(&fresh);
+        close(fd);
+        *err = RAMIMG_EHANDLE;
+        return nullptr;
+    }
     if (!buildCache(&fresh, lines, extra, &c)) {
         releasePrivate(&fresh);
         close(fd);

@@ -2,6 +2,9 @@
 // the reload and allocation-failure paths.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <string>
 
@@ -298,4 +301,42 @@ TEST(openRAMImageNew, ExistsCreateAndDescribedRaw)
                              1, 1, 1, BASIC_HEADER_SIZE);
     EXPECT_EQ(openRAMImageNew(&bad, nullptr, 1, &err), nullptr);
     EXPECT_EQ(err, RAMIMG_ECREATE);
+}
+
+TEST(createRAMImage, DamagedHeadersCannotClaimHugeCaches)
+{
+    ScratchDir dir;
+    int err;
+    // A BASIC header claiming 100000 bands of 1000 columns.
+    ImageInfo info = describe(dir.path("bands.bil"), IMG_BIL, PIXEL_BYTE, 2,
+                              1000, 100000, BASIC_HEADER_SIZE);
+    int fd = open(info.fileName, O_RDWR | O_CREAT | O_TRUNC, 0600);
+    ASSERT_EQ(initBASIC(fd, &info), BASIC_HEADER_SIZE);
+    close(fd);
+    EXPECT_EQ(openRAMImage(nullptr, info.fileName, nullptr, nullptr, &err),
+              nullptr);
+    EXPECT_EQ(err, RAMIMG_EHANDLE);
+    // A 40-byte GIF whose logical screen is 60000 x 60000.
+    std::vector<unsigned char> gif = {'G', 'I', 'F', '8', '9', 'a'};
+    putLE16(gif, 60000);
+    putLE16(gif, 60000);
+    gif.insert(gif.end(), {0, 0, 0, 0x2C});
+    putLE16(gif, 0);
+    putLE16(gif, 0);
+    putLE16(gif, 1);
+    putLE16(gif, 1);
+    gif.insert(gif.end(), {0, 2, 2, 0x4C, 0x01, 0, 0x3B});
+    writeFileBytes(dir.path("vast.gif"), gif);
+    EXPECT_EQ(openRAMImage(nullptr, dir.path("vast.gif").c_str(), nullptr,
+                           nullptr, &err), nullptr);
+    EXPECT_EQ(err, RAMIMG_EHANDLE);
+    // The same picture with a modest screen opens.
+    gif[6] = gif[8] = 100;
+    gif[7] = gif[9] = 0;
+    writeFileBytes(dir.path("small.gif"), gif);
+    RAMImage *r = openRAMImage(nullptr, dir.path("small.gif").c_str(),
+                               nullptr, nullptr, &err);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->info.columns, 100);
+    closeRAMImage(r, nullptr);
 }
