@@ -136,7 +136,7 @@ int rimgGetIndices(ImageInfo *, Tcl_Interp *interp, int argc,
  * Results:
  *	The result of writing the palette to the file.
  * Side effects:
- *	Nothing changes unless every specification is valid.
+ *	Nothing changes unless every index entry is valid.
  */
 int rimgSetIndices(ImageInfo *, Tcl_Interp *interp, int argc,
                    const char **argv)
