@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "core/imgtype.h"
+#include "core/hostField.h"
 #include "core/ramimg.h"
 
 static const char magicMSBF[] = "IMAGEDEF_MSBF";
@@ -52,30 +53,6 @@ static void swapHeader(unsigned char *h)
     for (int off = 56; off <= 80; off += 8)
         reverse(h + off, 8);
     reverse(h + 88, 4);
-}
-
-static int32_t getInt(const unsigned char *h, int off)
-{
-    int32_t v;
-    std::memcpy(&v, h + off, 4);
-    return v;
-}
-
-static double getDouble(const unsigned char *h, int off)
-{
-    double v;
-    std::memcpy(&v, h + off, 8);
-    return v;
-}
-
-static void putInt(unsigned char *h, int off, int32_t v)
-{
-    std::memcpy(h + off, &v, 4);
-}
-
-static void putDouble(unsigned char *h, int off, double v)
-{
-    std::memcpy(h + off, &v, 8);
 }
 
 /* Bytes of one stored line: one band for BSQ and BIL, all for BIP. */
@@ -106,12 +83,12 @@ int imgBASIC(int fd, ImageInfo *info)
         return 0;
     if (fileMsbf != msbFirst())
         swapHeader(h);
-    int imgid = getInt(h, 20);
+    int imgid = hostField<int32_t>(h, 20);
     if (imgid < IMG_BSQ || imgid > IMG_BIP)
         return 0;
-    int pixel = getInt(h, 32), nbands = getInt(h, 36);
-    int rows = getInt(h, 40), columns = getInt(h, 44);
-    int offset = getInt(h, 28), nindices = getInt(h, 88);
+    int pixel = hostField<int32_t>(h, 32), nbands = hostField<int32_t>(h, 36);
+    int rows = hostField<int32_t>(h, 40), columns = hostField<int32_t>(h, 44);
+    int offset = hostField<int32_t>(h, 28), nindices = hostField<int32_t>(h, 88);
     if (pixel <= PIXEL_UNKNOWN || pixel >= PIXEL_NTYPES || nbands < 1
             || rows < 1 || columns < 1 || offset < 0 || nindices < 0
             || nindices > 256)
@@ -120,20 +97,20 @@ int imgBASIC(int fd, ImageInfo *info)
     int64_t block = basicBlock(imgid, columns, bits, nbands);
     if ((int64_t)columns * 4 * nbands > INT_MAX || block > INT_MAX)
         return 0;
-    info->msbf = getInt(h, 16) ? 1 : 0;
+    info->msbf = hostField<int32_t>(h, 16) ? 1 : 0;
     info->imgid = imgid;
-    info->mapid = getInt(h, 24);
+    info->mapid = hostField<int32_t>(h, 24);
     info->offset = offset;
     info->pixel = pixel;
     info->nbands = nbands;
     info->rows = rows;
     info->columns = columns;
-    info->top = getInt(h, 48);
-    info->left = getInt(h, 52);
-    info->x0 = getDouble(h, 56);
-    info->y0 = getDouble(h, 64);
-    info->dx = getDouble(h, 72);
-    info->dy = getDouble(h, 80);
+    info->top = hostField<int32_t>(h, 48);
+    info->left = hostField<int32_t>(h, 52);
+    info->x0 = hostField<double>(h, 56);
+    info->y0 = hostField<double>(h, 64);
+    info->dx = hostField<double>(h, 72);
+    info->dy = hostField<double>(h, 80);
     info->nindices = nindices;
     info->transparent = -1;
     info->bits = bits;
@@ -162,22 +139,22 @@ int initBASIC(int fd, ImageInfo *info)
     std::vector<unsigned char> buf((size_t)size, 0);
     unsigned char *h = buf.data();
     std::memcpy(h, msbFirst() ? magicMSBF : magicMSBL, sizeof magicMSBF);
-    putInt(h, 16, info->msbf);
-    putInt(h, 20, info->imgid);
-    putInt(h, 24, info->mapid);
-    putInt(h, 28, size);
-    putInt(h, 32, info->pixel);
-    putInt(h, 36, info->nbands);
-    putInt(h, 40, info->rows);
-    putInt(h, 44, info->columns);
-    putInt(h, 48, info->top);
-    putInt(h, 52, info->left);
-    putDouble(h, 56, info->x0);
-    putDouble(h, 64, info->y0);
-    putDouble(h, 72, info->dx);
-    putDouble(h, 80, info->dy);
+    putHostField<int32_t>(h, 16, info->msbf);
+    putHostField<int32_t>(h, 20, info->imgid);
+    putHostField<int32_t>(h, 24, info->mapid);
+    putHostField<int32_t>(h, 28, size);
+    putHostField<int32_t>(h, 32, info->pixel);
+    putHostField<int32_t>(h, 36, info->nbands);
+    putHostField<int32_t>(h, 40, info->rows);
+    putHostField<int32_t>(h, 44, info->columns);
+    putHostField<int32_t>(h, 48, info->top);
+    putHostField<int32_t>(h, 52, info->left);
+    putHostField<double>(h, 56, info->x0);
+    putHostField<double>(h, 64, info->y0);
+    putHostField<double>(h, 72, info->dx);
+    putHostField<double>(h, 80, info->dy);
     int n = std::min(std::max(info->nindices, 0), 256);
-    putInt(h, 88, n);
+    putHostField<int32_t>(h, 88, n);
     std::memcpy(h + 92, info->palette, sizeof info->palette);
     if (pwrite(fd, h, (size_t)size, 0) != (ssize_t)size)
         return -1;

@@ -32,24 +32,11 @@
 #include <cstring>
 
 #include "core/imgtype.h"
+#include "core/hostField.h"
 #include "core/ramimg.h"
 
 #define ELAS_HEADER_SIZE 1024
 #define ELAS_CHECK 4321
-
-static int32_t elasInt(const unsigned char *h, int off)
-{
-    int32_t v;
-    std::memcpy(&v, h + off, 4);
-    return v;
-}
-
-static float elasFloat(const unsigned char *h, int off)
-{
-    float v;
-    std::memcpy(&v, h + off, 4);
-    return v;
-}
 
 /*
  * imgElas --
@@ -62,13 +49,13 @@ int imgElas(int fd, ImageInfo *info)
 {
     unsigned char h[ELAS_HEADER_SIZE];
     if (pread(fd, h, sizeof h, 0) != (ssize_t)sizeof h
-            || elasInt(h, 28) != ELAS_CHECK)
+            || hostField<int32_t>(h, 28) != ELAS_CHECK)
         return 0;
-    int64_t offset = elasInt(h, 0), block = elasInt(h, 4);
-    int64_t top = elasInt(h, 8), left = elasInt(h, 16);
-    int64_t rows = (int64_t)elasInt(h, 12) - top + 1;
-    int64_t columns = (int64_t)elasInt(h, 20) - left + 1;
-    int64_t nbands = elasInt(h, 24);
+    int64_t offset = hostField<int32_t>(h, 0), block = hostField<int32_t>(h, 4);
+    int64_t top = hostField<int32_t>(h, 8), left = hostField<int32_t>(h, 16);
+    int64_t rows = (int64_t)hostField<int32_t>(h, 12) - top + 1;
+    int64_t columns = (int64_t)hostField<int32_t>(h, 20) - left + 1;
+    int64_t nbands = hostField<int32_t>(h, 24);
     if (offset < 0 || block < 0 || rows < 1 || rows > INT_MAX || columns < 1
             || columns > INT_MAX || nbands < 1)
         return 0;
@@ -89,10 +76,10 @@ int imgElas(int fd, ImageInfo *info)
     info->columns = (int)columns;
     info->nbands = (int)nbands;
     info->msbf = msbFirst();
-    info->x0 = elasInt(h, 44);
-    info->y0 = elasInt(h, 36);
-    info->dx = elasFloat(h, 52);
-    info->dy = elasFloat(h, 48);
+    info->x0 = hostField<int32_t>(h, 44);
+    info->y0 = hostField<int32_t>(h, 36);
+    info->dx = hostField<float>(h, 52);
+    info->dy = hostField<float>(h, 48);
     info->nindices = 0;
     info->transparent = -1;
     return 1;

@@ -52,6 +52,7 @@
 
 #include "core/freeDisk.h"
 #include "core/imgtype.h"
+#include "core/hostField.h"
 #include "core/ramimg.h"
 #include "core/stdstream.h"
 #include "core/velk.h"
@@ -63,42 +64,6 @@ static const char magicBSQ[] = "E74BSQ";
 /* Pixel type of each NPACK value 0..5. */
 static const int packPixel[6] = {PIXEL_BYTE, PIXEL_4BITS, PIXEL_USHORT,
                                  PIXEL_LONG, PIXEL_FLOAT, PIXEL_SHORT};
-
-static int16_t get16(const unsigned char *h, int off)
-{
-    int16_t v;
-    std::memcpy(&v, h + off, 2);
-    return v;
-}
-
-static int32_t get32(const unsigned char *h, int off)
-{
-    int32_t v;
-    std::memcpy(&v, h + off, 4);
-    return v;
-}
-
-static float getFloat(const unsigned char *h, int off)
-{
-    float v;
-    std::memcpy(&v, h + off, 4);
-    return v;
-}
-
-static void put16(unsigned char *h, int off, int16_t v)
-{
-    std::memcpy(h + off, &v, 2);
-}
-
-static void put32(unsigned char *h, int off, int32_t v)
-{
-    std::memcpy(h + off, &v, 4);
-}
-
-static void putFloat(unsigned char *h, int off, float v)
-{
-    std::memcpy(h + off, &v, 4);
-}
 
 /* A float count truncated toward zero; values no int can hold give 0,
  * which the store then refuses as a geometry. */
@@ -168,7 +133,7 @@ int imgErdas(int fd, ImageInfo *info)
         type = IMG_E74BSQ;
     else
         return 0;
-    int npack = get16(h, 6);
+    int npack = hostField<int16_t>(h, 6);
     if (npack < 0 || npack > 5)
         return 0;
 
@@ -181,19 +146,19 @@ int imgErdas(int fd, ImageInfo *info)
     info->mapid = MAP_GRID;
     info->offset = ERDAS_HEADER_SIZE;
     if (type == IMG_E73) {
-        info->columns = truncFloat(getFloat(h, 16));
-        info->rows = truncFloat(getFloat(h, 20));
+        info->columns = truncFloat(hostField<float>(h, 16));
+        info->rows = truncFloat(hostField<float>(h, 20));
     } else {
-        info->columns = get32(h, 16);
-        info->rows = get32(h, 20);
+        info->columns = hostField<int32_t>(h, 16);
+        info->rows = hostField<int32_t>(h, 20);
     }
-    info->left = get32(h, 24);
-    info->top = get32(h, 28);
-    info->nbands = get16(h, 8);
-    info->x0 = getFloat(h, 112);
-    info->y0 = getFloat(h, 116);
-    info->dx = getFloat(h, 120);
-    info->dy = getFloat(h, 124);
+    info->left = hostField<int32_t>(h, 24);
+    info->top = hostField<int32_t>(h, 28);
+    info->nbands = hostField<int16_t>(h, 8);
+    info->x0 = hostField<float>(h, 112);
+    info->y0 = hostField<float>(h, 116);
+    info->dx = hostField<float>(h, 120);
+    info->dy = hostField<float>(h, 124);
     info->nindices = 0;
     info->transparent = -1;
     int64_t block = ((int64_t)info->columns * info->bits - 1) / 8 + 1;
@@ -242,23 +207,23 @@ int initErdasHead(int fd, int create, ImageInfo *info)
             return -1;
         }
     }
-    put16(h, 6, (int16_t)npack);
-    put32(h, 28, info->top);
-    put32(h, 24, info->left);
+    putHostField<int16_t>(h, 6, (int16_t)npack);
+    putHostField<int32_t>(h, 28, info->top);
+    putHostField<int32_t>(h, 24, info->left);
     if (info->imgid == IMG_E73) {
-        putFloat(h, 20, (float)info->rows);
-        putFloat(h, 16, (float)info->columns);
+        putHostField<float>(h, 20, (float)info->rows);
+        putHostField<float>(h, 16, (float)info->columns);
         std::memcpy(h, magic73, 6);
     } else {
-        put32(h, 20, info->rows);
-        put32(h, 16, info->columns);
+        putHostField<int32_t>(h, 20, info->rows);
+        putHostField<int32_t>(h, 16, info->columns);
         std::memcpy(h, info->imgid == IMG_E74 ? magic74 : magicBSQ, 6);
     }
-    put16(h, 8, (int16_t)info->nbands);
-    putFloat(h, 120, (float)info->dx);
-    putFloat(h, 124, (float)info->dy);
-    putFloat(h, 112, (float)info->x0);
-    putFloat(h, 116, (float)info->y0);
+    putHostField<int16_t>(h, 8, (int16_t)info->nbands);
+    putHostField<float>(h, 120, (float)info->dx);
+    putHostField<float>(h, 124, (float)info->dy);
+    putHostField<float>(h, 112, (float)info->x0);
+    putHostField<float>(h, 116, (float)info->y0);
     info->msbf = msbFirst();
     if (info->msbf)
         hdrv(h);
@@ -302,7 +267,7 @@ int OpenOLDERDAS(const char *path, unsigned char *header)
         hdrv(header);
     if (std::memcmp(header, magic73, 6) == 0) {
         for (int off : {16, 20, 24, 28})
-            put32(header, off, truncFloat(getFloat(header, off)));
+            putHostField<int32_t>(header, off, truncFloat(hostField<float>(header, off)));
         std::memcpy(header, magic74, 6);
     } else if (std::memcmp(header, magic74, 6) != 0) {
         stderrPrintf("Not an ERDAS file.\n");
@@ -323,8 +288,8 @@ int OpenOLDERDAS(const char *path, unsigned char *header)
 long GetErdasLine(const unsigned char *header, int fd, int band, int row,
                   unsigned char *buffer)
 {
-    long columns = get32(header, 16);
-    long bands = get16(header, 8);
+    long columns = hostField<int32_t>(header, 16);
+    long bands = hostField<int16_t>(header, 8);
     long length = (columns * nBitsErdas(header) + 4) / 8;
     long blockSize = bands * length * row;
     long position = band * length + blockSize + ERDAS_HEADER_SIZE;
@@ -357,7 +322,7 @@ long GetErdasLine(const unsigned char *header, int fd, int band, int row,
  */
 int nBitsErdas(const unsigned char *header)
 {
-    long npack = get16(header, 6);
+    long npack = hostField<int16_t>(header, 6);
     switch (npack) {
     case 0: return 8;
     case 1: return 4;
@@ -374,5 +339,5 @@ int nBitsErdas(const unsigned char *header)
 /* The header's pack type NPACK. */
 int pixelType(const unsigned char *header)
 {
-    return get16(header, 6);
+    return hostField<int16_t>(header, 6);
 }

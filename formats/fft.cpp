@@ -52,6 +52,7 @@
 #include "core/freeDisk.h"
 #include "core/hist.h"
 #include "core/imgtype.h"
+#include "core/hostField.h"
 #include "core/ramimg.h"
 #include "core/stdstream.h"
 
@@ -65,30 +66,6 @@ enum {
 };
 
 #define FFT_VALUE_BYTES 8   /* one complex value: two float32 */
-
-static int32_t headInt(const unsigned char *h, int off)
-{
-    int32_t v;
-    std::memcpy(&v, h + off, 4);
-    return v;
-}
-
-static void putHeadInt(unsigned char *h, int off, int32_t v)
-{
-    std::memcpy(h + off, &v, 4);
-}
-
-static double headDouble(const unsigned char *h, int off)
-{
-    double v;
-    std::memcpy(&v, h + off, 8);
-    return v;
-}
-
-static void putHeadDouble(unsigned char *h, int off, double v)
-{
-    std::memcpy(h + off, &v, 8);
-}
 
 /* A stored double as single precision, without overflowing: the start
  * values +-DBL_MAX become +-infinity. */
@@ -105,7 +82,7 @@ static float singlePrecision(double d)
  * data size within 64-bit file offsets. */
 static bool fftGeometryOk(const unsigned char *h)
 {
-    int32_t P = headInt(h, FFT_P), Q = headInt(h, FFT_Q);
+    int32_t P = hostField<int32_t>(h, FFT_P), Q = hostField<int32_t>(h, FFT_Q);
     return P >= 1 && Q >= 1 && (int64_t)Q * FFT_VALUE_BYTES <= INT_MAX;
 }
 
@@ -127,16 +104,16 @@ void fftInitHead(unsigned char *header, const char *source, int band, int P,
     if (source)
         std::strncpy(reinterpret_cast<char *>(header) + FFT_SOURCE, source,
                      64);
-    putHeadInt(header, FFT_BAND, band);
-    putHeadInt(header, FFT_P, P);
-    putHeadInt(header, FFT_Q, Q);
-    putHeadInt(header, FFT_ROWS, rows);
-    putHeadInt(header, FFT_COLUMNS, columns);
-    putHeadInt(header, FFT_TYPE, type);
-    putHeadDouble(header, FFT_MAX_RE, -DBL_MAX);
-    putHeadDouble(header, FFT_MIN_RE, DBL_MAX);
-    putHeadDouble(header, FFT_MAX_IM, -DBL_MAX);
-    putHeadDouble(header, FFT_MIN_IM, DBL_MAX);
+    putHostField<int32_t>(header, FFT_BAND, band);
+    putHostField<int32_t>(header, FFT_P, P);
+    putHostField<int32_t>(header, FFT_Q, Q);
+    putHostField<int32_t>(header, FFT_ROWS, rows);
+    putHostField<int32_t>(header, FFT_COLUMNS, columns);
+    putHostField<int32_t>(header, FFT_TYPE, type);
+    putHostField<double>(header, FFT_MAX_RE, -DBL_MAX);
+    putHostField<double>(header, FFT_MIN_RE, DBL_MAX);
+    putHostField<double>(header, FFT_MAX_IM, -DBL_MAX);
+    putHostField<double>(header, FFT_MIN_IM, DBL_MAX);
 }
 
 /*
@@ -156,8 +133,8 @@ int imgFFT(int fd, ImageInfo *info)
     info->pixel = PIXEL_FLOAT;
     info->bits = 32;
     info->nbands = 2;
-    info->rows = headInt(h, FFT_P);
-    info->columns = headInt(h, FFT_Q);
+    info->rows = hostField<int32_t>(h, FFT_P);
+    info->columns = hostField<int32_t>(h, FFT_Q);
     info->offset = FFT_HEADER_SIZE;
     info->block = info->columns * FFT_VALUE_BYTES;
     info->mapid = MAP_GRID;
@@ -181,14 +158,14 @@ void getFFTHist(int fd, Hist *histograms)
     unsigned char h[FFT_HEADER_SIZE];
     if (!histograms || pread(fd, h, sizeof h, 0) != (ssize_t)sizeof h)
         return;
-    double n = headDouble(h, FFT_N);
+    double n = hostField<double>(h, FFT_N);
     for (int b = 0; b < 2; b++) {
         Hist &hist = histograms[b];
         hist.count = n;
-        hist.sum = headDouble(h, b ? FFT_MEAN_IM : FFT_MEAN_RE) * n;
-        hist.sumSquares = headDouble(h, b ? FFT_MEAN_IM2 : FFT_MEAN_RE2) * n;
-        hist.min = headDouble(h, b ? FFT_MIN_IM : FFT_MIN_RE);
-        hist.max = headDouble(h, b ? FFT_MAX_IM : FFT_MAX_RE);
+        hist.sum = hostField<double>(h, b ? FFT_MEAN_IM : FFT_MEAN_RE) * n;
+        hist.sumSquares = hostField<double>(h, b ? FFT_MEAN_IM2 : FFT_MEAN_RE2) * n;
+        hist.min = hostField<double>(h, b ? FFT_MIN_IM : FFT_MIN_RE);
+        hist.max = hostField<double>(h, b ? FFT_MAX_IM : FFT_MAX_RE);
     }
 }
 
@@ -202,10 +179,10 @@ void statFFT(unsigned char *header, int count, const float *values)
 {
     if (count <= 0)
         return;
-    double maxRe = headDouble(header, FFT_MAX_RE);
-    double minRe = headDouble(header, FFT_MIN_RE);
-    double maxIm = headDouble(header, FFT_MAX_IM);
-    double minIm = headDouble(header, FFT_MIN_IM);
+    double maxRe = hostField<double>(header, FFT_MAX_RE);
+    double minRe = hostField<double>(header, FFT_MIN_RE);
+    double maxIm = hostField<double>(header, FFT_MAX_IM);
+    double minIm = hostField<double>(header, FFT_MIN_IM);
     float sumRe = 0, sumIm = 0, sumRe2 = 0, sumIm2 = 0;
     for (int i = 0; i < count; i++) {
         float re = values[2 * i], im = values[2 * i + 1];
@@ -222,22 +199,22 @@ void statFFT(unsigned char *header, int count, const float *values)
         sumRe2 += re * re;
         sumIm2 += im * im;
     }
-    putHeadDouble(header, FFT_MAX_RE, maxRe);
-    putHeadDouble(header, FFT_MIN_RE, minRe);
-    putHeadDouble(header, FFT_MAX_IM, maxIm);
-    putHeadDouble(header, FFT_MIN_IM, minIm);
+    putHostField<double>(header, FFT_MAX_RE, maxRe);
+    putHostField<double>(header, FFT_MIN_RE, minRe);
+    putHostField<double>(header, FFT_MAX_IM, maxIm);
+    putHostField<double>(header, FFT_MIN_IM, minIm);
 
-    double n = headDouble(header, FFT_N);
+    double n = hostField<double>(header, FFT_N);
     double n2 = n + count;
     const float means[4] = {sumRe / count, sumIm / count, sumRe2 / count,
                             sumIm2 / count};
     const int fields[4] = {FFT_MEAN_RE, FFT_MEAN_IM, FFT_MEAN_RE2,
                            FFT_MEAN_IM2};
     for (int k = 0; k < 4; k++) {
-        double m = headDouble(header, fields[k]);
-        putHeadDouble(header, fields[k], m * n / n2 + means[k] * count / n2);
+        double m = hostField<double>(header, fields[k]);
+        putHostField<double>(header, fields[k], m * n / n2 + means[k] * count / n2);
     }
-    putHeadDouble(header, FFT_N, n2);
+    putHostField<double>(header, FFT_N, n2);
 }
 
 /* ---------------------------------------------------------------------
@@ -301,20 +278,20 @@ struct FFTRect {
 
 static FFTRect fftBlock(const unsigned char *h, int firstRow, int count)
 {
-    return FFTRect{firstRow, count, 0, headInt(h, FFT_Q)};
+    return FFTRect{firstRow, count, 0, hostField<int32_t>(h, FFT_Q)};
 }
 
 static FFTRect fftStrip(const unsigned char *h, int firstColumn, int count)
 {
-    return FFTRect{0, headInt(h, FFT_P), firstColumn, count};
+    return FFTRect{0, hostField<int32_t>(h, FFT_P), firstColumn, count};
 }
 
 /* True when the rectangle lies inside the data; errno EINVAL when not. */
 static bool fftRectOk(const unsigned char *h, const FFTRect &r)
 {
     if (!fftGeometryOk(h) || r.row0 < 0 || r.rows < 0 || r.col0 < 0
-            || r.cols < 0 || (int64_t)r.row0 + r.rows > headInt(h, FFT_P)
-            || (int64_t)r.col0 + r.cols > headInt(h, FFT_Q)) {
+            || r.cols < 0 || (int64_t)r.row0 + r.rows > hostField<int32_t>(h, FFT_P)
+            || (int64_t)r.col0 + r.cols > hostField<int32_t>(h, FFT_Q)) {
         errno = EINVAL;
         return false;
     }
@@ -326,7 +303,7 @@ static bool fftSeekRow(const unsigned char *h, int fd, const FFTRect &r,
                        int row)
 {
     int64_t pos = FFT_HEADER_SIZE
-                  + ((int64_t)row * headInt(h, FFT_Q) + r.col0)
+                  + ((int64_t)row * hostField<int32_t>(h, FFT_Q) + r.col0)
                     * FFT_VALUE_BYTES;
     return lseek(fd, (off_t)pos, SEEK_SET) >= 0;
 }
@@ -443,7 +420,7 @@ int OpenNEWFFTFile(const char *path, unsigned char *header)
         return -1;
     }
     /* In double: P x Q x 8 may pass 2^63. */
-    double need = (double)headInt(header, FFT_P) * headInt(header, FFT_Q)
+    double need = (double)hostField<int32_t>(header, FFT_P) * hostField<int32_t>(header, FFT_Q)
                   * FFT_VALUE_BYTES + FFT_HEADER_SIZE;
     double space = freeDiskSpace(path);
     if (space >= 0 && need > space) {
