@@ -500,6 +500,37 @@ static int cachePlausible(const RAMImage *r, int lines, int64_t extra)
     return (int64_t)st.st_size * expansion >= bytes;
 }
 
+/* Moves a freshly built state (description, file, private data,
+ * operations and cache) into `reuse`, whose old state is written and
+ * released, or into a new record.  Returns null only when a new record
+ * cannot be allocated; the fresh state is then untouched. */
+static RAMImage *takeOver(RAMImage *reuse, RAMImage *fresh,
+                          const CacheBlock &c)
+{
+    RAMImage *r = reuse;
+    if (r) {
+        flushRAMImage(r);
+        releasePrivate(r);
+        dropHistograms(r);
+        if (r->fd != -1)
+            close(r->fd);
+    } else if (!(r = allocRecord())) {
+        return nullptr;
+    }
+    r->info = fresh->info;
+    r->fd = fresh->fd;
+    r->lineBytes = fresh->lineBytes;
+    r->volume = 0;
+    r->volumeCount = -1;
+    r->dataOffset = fresh->fd == -1 ? 0 : r->info.offset;
+    r->privateData = fresh->privateData;
+    r->seek = fresh->seek;
+    r->destroy = fresh->destroy;
+    setLineOperations(r);
+    installCache(r, c);
+    return r;
+}
+
 /*
  * createRAMImage --
  *	Loads a record from a file: probed, or read as `info` describes when
@@ -577,31 +608,14 @@ RAMImage *createRAMImage(const char *fileName, const ImageInfo *info,
         return nullptr;
     }
 
-    RAMImage *r = reuse;
-    if (r) {
-        flushRAMImage(r);
-        releasePrivate(r);
-        dropHistograms(r);
-        if (r->fd != -1)
-            close(r->fd);
-    } else if (!(r = allocRecord())) {
+    RAMImage *r = takeOver(reuse, &fresh, c);
+    if (!r) {
         std::free(c.slotMap);
         releasePrivate(&fresh);
         close(fd);
         *err = RAMIMG_ENOMEM;
         return nullptr;
     }
-    r->info = fresh.info;
-    r->fd = fd;
-    r->lineBytes = fresh.lineBytes;
-    r->volume = 0;
-    r->volumeCount = -1;
-    r->dataOffset = r->info.offset;
-    r->privateData = fresh.privateData;
-    r->seek = fresh.seek;
-    r->destroy = fresh.destroy;
-    setLineOperations(r);
-    installCache(r, c);
 
     switch (r->info.imgid) {
     case IMG_GIF87A:
@@ -664,26 +678,12 @@ RAMImage *residentRAMImage(const ImageInfo *info, RAMImage *reuse,
         *err = RAMIMG_ENOMEM;
         return nullptr;
     }
-    RAMImage *r = reuse;
-    if (r) {
-        flushRAMImage(r);
-        releasePrivate(r);
-        dropHistograms(r);
-        if (r->fd != -1)
-            close(r->fd);
-    } else if (!(r = allocRecord())) {
+    RAMImage *r = takeOver(reuse, &fresh, c);
+    if (!r) {
         std::free(c.slotMap);
         *err = RAMIMG_ENOMEM;
         return nullptr;
     }
-    r->info = fresh.info;
-    r->fd = -1;
-    r->lineBytes = fresh.lineBytes;
-    r->volume = 0;
-    r->volumeCount = -1;
-    r->dataOffset = 0;
-    setLineOperations(r);
-    installCache(r, c);
     return r;
 }
 
