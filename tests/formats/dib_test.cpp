@@ -3,28 +3,11 @@
 // files ImageMagick reads back, and the colour-table rewrite.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstring>
-
-#include "core/imgtype.h"
 #include "core/lineAccess.h"
 #include "formats/dib.h"
 #include "tests/formats/rasterRef.h"
 
 namespace {
-
-int probeDIB(const std::string &path, ImageInfo *info)
-{
-    std::memset(info, 0, sizeof *info);
-    int fd = open(path.c_str(), O_RDONLY);
-    lseek(fd, 7, SEEK_SET);
-    int rc = imgDIB(fd, info);
-    EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 7);
-    close(fd);
-    return rc;
-}
 
 /* The colour of pixel (x, y) read through the store: a palette entry, or
  * the (blue, green, red) bands of a 24-bit file. */
@@ -76,10 +59,11 @@ TEST(imgDIB, ImageMagickAndNetpbmFilesHoldTheWritersPixels)
         {"np_rgb.bmp", "src_rgb.ppm", "BYTE/8 37x23x3 off 54 block 112 nind 0"
                                       " msbf 0"},
     };
+    ImageInfo info;
     for (const auto &c : cases) {
+        SCOPED_TRACE(c.file);
         std::string path = fixturePath(std::string("rasters/") + c.file);
-        ImageInfo info;
-        ASSERT_EQ(probeDIB(path, &info), 1) << c.file;
+        ASSERT_EQ(probeFile(imgDIB, path, &info), 1);
         EXPECT_EQ(describe(info), std::string("DIB ") + c.description
                                       + " GRID tr -1 at 0,0 by 1,1");
         RefPicture src =
@@ -88,21 +72,20 @@ TEST(imgDIB, ImageMagickAndNetpbmFilesHoldTheWritersPixels)
         ASSERT_TRUE(r);
         for (int i = 0; i < src.w * src.h * 3; i++)
             ASSERT_EQ(colourAt(r.get(), i / 3 % 37, i / 111, i % 3),
-                      src.data[i]) << c.file << " value " << i;
+                      src.data[i]) << "value " << i;
     }
     // Colours used 3 of 256: the rest of the palette is black, not pixel
     // bytes, and nindices stays 256.  Width 3 at 24 bits: 12-byte rows.
     ScratchDir dir;
     std::string path = dir.path("h.bmp");
-    rewriteFile(path, handBMP(4, 2, 8, 0, 3, 3, 8));
-    ImageInfo info;
-    ASSERT_EQ(probeDIB(path, &info), 1);
+    ASSERT_EQ(probeBytes(imgDIB, path, handBMP(4, 2, 8, 0, 3, 3, 8), &info),
+              1);
     EXPECT_EQ(info.nindices, 256);
     EXPECT_EQ(std::vector<int>({info.palette[2][0], info.palette[2][2],
                                 info.palette[3][0]}),
               std::vector<int>({22, 20, 0}));
-    rewriteFile(path, handBMP(3, 2, 24, 0, 0, 0, 24));
-    ASSERT_EQ(probeDIB(path, &info), 1);
+    ASSERT_EQ(probeBytes(imgDIB, path, handBMP(3, 2, 24, 0, 0, 0, 24), &info),
+              1);
     EXPECT_EQ(info.block, 12);
 }
 
@@ -129,20 +112,18 @@ TEST(imgDIB, RefusalsAndTruncations)
         {{'B', 'A', 0, 0}, ""},
     };
     std::string path = dir.path("bad.bmp");
+    ImageInfo info;
     for (const auto &k : c) {
-        rewriteFile(path, k.bytes);
         out.clear();
-        ImageInfo info;
-        EXPECT_EQ(probeDIB(path, &info), 0) << k.message;
+        EXPECT_EQ(probeBytes(imgDIB, path, k.bytes, &info), 0) << k.message;
         EXPECT_EQ(out.err(), k.message);
     }
     for (const char *name : {"rasters/im_pal16.bmp", "rasters/np_rgb.bmp"}) {
         std::vector<unsigned char> full = readFileBytes(fixturePath(name));
-        for (size_t n = 0; n < full.size(); n += n < 300 ? 1 : 37) {
-            rewriteFile(path, {full.begin(), full.begin() + (long)n});
-            ImageInfo info;
-            ASSERT_EQ(probeDIB(path, &info), 0) << name << " cut at " << n;
-        }
+        for (size_t n = 0; n < full.size(); n += n < 300 ? 1 : 37)
+            ASSERT_EQ(probeBytes(imgDIB, path,
+                                 {full.begin(), full.begin() + (long)n}, &info),
+                      0) << name << " cut at " << n;
     }
 }
 
@@ -155,15 +136,9 @@ TEST(initDIBHead, ByteLayoutAndImageMagickReadsTheFiles)
         {PIXEL_4BITS, 1, 16, 4, 8},
     };
     for (const auto &c : cases) {
+        SCOPED_TRACE(c.bitCount);
         std::string path = dir.path("new.bmp");
-        ImageInfo info;
-        std::memset(&info, 0, sizeof info);
-        std::snprintf(info.fileName, sizeof info.fileName, "%s", path.c_str());
-        info.imgid = IMG_DIB;
-        info.pixel = c.pixel;
-        info.nbands = c.nbands;
-        info.columns = 9;
-        info.rows = 3;
+        ImageInfo info = newImageInfo(path, IMG_DIB, c.pixel, 9, 3, c.nbands);
         info.nindices = c.nindices;
         for (int i = 0; i < 16; i++)
             for (int k = 0; k < 3; k++)
@@ -188,8 +163,7 @@ TEST(initDIBHead, ByteLayoutAndImageMagickReadsTheFiles)
                                : c.nindices < 1 ? (unsigned char)i
                                : info.palette[i][k]);
         want.resize(1080 + 3 * c.rowBytes, 0);
-        std::vector<unsigned char> f = readFileBytes(path);
-        EXPECT_EQ(f, want) << "bit count " << c.bitCount;
+        EXPECT_EQ(readFileBytes(path), want);
 
         // Values written through the store read back, and ImageMagick sees
         // the colours the store reads.
@@ -198,42 +172,23 @@ TEST(initDIBHead, ByteLayoutAndImageMagickReadsTheFiles)
         };
         Record r = openRecord(path);
         ASSERT_TRUE(r);
-        for (int y = 0; y < 3; y++)
-            for (int b = 0; b < c.nbands; b++)
-                for (int x = 0; x < 9; x++) {
-                    unsigned char v = (unsigned char)value(x, y, b);
-                    putByteBILData(r.get(), y, x, 1, b, &v);
-                }
+        putValues(r.get(), value);
         r.reset();
         r = openRecord(path);
         ASSERT_TRUE(r);
-        for (int i = 0; i < 27 * c.nbands; i++) {
-            unsigned char v;
-            getByteBILData(r.get(), i / c.nbands / 9, i / c.nbands % 9, 1,
-                           i % c.nbands, &v);
-            ASSERT_EQ(v, value(i / c.nbands % 9, i / c.nbands / 9,
-                               i % c.nbands)) << "bit count " << c.bitCount;
-        }
-        for (const std::string &cmd : oracles({"convert @ -depth 8 ppm:-"},
-                                              path)) {
-            RefPicture got = parseRefPicture(runTool(cmd));
-            ASSERT_EQ(got.channels * got.w * got.h, 81) << cmd;
-            for (int i = 0; i < 81; i++)
-                ASSERT_EQ(got.data[i],
-                          colourAt(r.get(), i / 3 % 9, i / 27, i % 3))
-                    << "bit count " << c.bitCount << " value " << i;
-        }
+        EXPECT_EQ(storeMismatches(r.get(), value), 0);
+        expectOracles({"convert @ -depth 8 ppm:-"}, path, 9, 3, 3,
+                      [&](int x, int y, int c) {
+                          return colourAt(r.get(), x, y, c);
+                      });
     }
     // Layouts a BMP cannot hold.
     CapturedOutput out;
     std::string path = dir.path("no.bmp");
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
     for (int pixel : {PIXEL_SHORT, PIXEL_FLOAT, PIXEL_BYTE}) {
-        ImageInfo info;
-        std::memset(&info, 0, sizeof info);
-        info.pixel = pixel;
-        info.nbands = pixel == PIXEL_BYTE ? 4 : 1;
-        info.columns = info.rows = 4;
+        ImageInfo info = newImageInfo(path, IMG_DIB, pixel, 4, 4,
+                                      pixel == PIXEL_BYTE ? 4 : 1);
         out.clear();
         EXPECT_EQ(initDIBHead(fd, 0, &info), -1);
         EXPECT_EQ(out.err(), "Error in initDIBHead: a DIB holds one band of"
@@ -250,9 +205,8 @@ TEST(updateDIBIndices, RewritesOnlyTheTable)
     std::string path = dir.path("pal.bmp");
     std::vector<unsigned char> orig =
         readFileBytes(fixturePath("rasters/im_pal256.bmp"));
-    rewriteFile(path, orig);
     ImageInfo info;
-    ASSERT_EQ(probeDIB(path, &info), 1);
+    ASSERT_EQ(probeBytes(imgDIB, path, orig, &info), 1);
     for (int i = 0; i < 256; i++)
         for (int k = 0; k < 3; k++)
             info.palette[i][k] = (unsigned char)(i * (k + 1));
@@ -276,13 +230,12 @@ TEST(updateDIBIndices, RewritesOnlyTheTable)
         }
     }
     ImageInfo back;
-    probeDIB(path, &back);
+    probeFile(imgDIB, path, &back);
     EXPECT_EQ(std::memcmp(back.palette, info.palette, sizeof info.palette), 0);
 
     // A table of two entries written as such, colours used 2: only the
     // two entries that fit before the pixels are written.
-    rewriteFile(path, handBMP(4, 2, 8, 0, 2, 2, 8));
-    ASSERT_EQ(probeDIB(path, &info), 1);
+    ASSERT_EQ(probeBytes(imgDIB, path, handBMP(4, 2, 8, 0, 2, 2, 8), &info), 1);
     info.palette[1][0] = 9;
     fd = open(path.c_str(), O_RDWR);
     EXPECT_EQ(updateDIBIndices(fd, &info), 2);

@@ -4,40 +4,27 @@
 // truncated or corrupt files.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <cstring>
-#include <memory>
 #include <sstream>
-#include <string>
-#include <vector>
 
-#include "core/imgtype.h"
-#include "core/ramimg.h"
 #include "formats/gif.h"
-#include "tests/support/testSupport.h"
+#include "tests/formats/rasterRef.h"
 
 namespace {
 
 typedef std::vector<unsigned char> Bytes;
 
-Bytes fixture(const std::string &name)
+Bytes gifFixture(const std::string &name)
 {
     return readFileBytes(fixturePath("gif/" + name));
 }
 
-// Opens a copy of `bytes` through the store (probe, and the first frame
-// when the file has no global table).
-RAMImage *openBytes(const ScratchDir &dir, const Bytes &bytes,
-                    const char *name = "x.gif")
+// Opens a fresh file of `bytes` through the store (probe, and the first
+// frame when the file has no global table).
+RAMImage *openBytes(const ScratchDir &dir, const Bytes &bytes)
 {
-    unlink(dir.path(name).c_str());     // a truncation would flush to disk
-    writeFileBytes(dir.path(name), bytes);
-    int err = -1;
-    return openRAMImage(nullptr, dir.path(name).c_str(), nullptr, nullptr,
-                        &err);
+    rewriteFile(dir.path("x.gif"), bytes);
+    return openRAMImage(nullptr, dir.path("x.gif").c_str(), nullptr, nullptr,
+                        nullptr);
 }
 
 Bytes canvas(const RAMImage *r)
@@ -58,20 +45,13 @@ Bytes canvasRGB(const RAMImage *r)
     return rgb;
 }
 
-// Pixels of a binary PPM (P6) or PGM (P5) as RGB.
-Bytes pnmRGB(const std::string &name, int *width, int *height)
+// The pixels of a PPM or PGM fixture as RGB.
+Bytes refRGB(const std::string &name)
 {
-    Bytes f = fixture(name);
-    std::string head(f.begin(), f.begin() + 20);
-    std::istringstream in(head);
-    std::string magic;
-    int maxval;
-    in >> magic >> *width >> *height >> maxval;
-    size_t at = (size_t)in.tellg() + 1;
+    RefPicture p = readRefPicture(fixturePath("gif/" + name));
     Bytes rgb;
-    for (size_t i = at; i < f.size(); i++)
-        for (int k = 0; k < (magic == "P5" ? 3 : 1); k++)
-            rgb.push_back(f[i]);
+    for (unsigned char v : p.data)
+        rgb.insert(rgb.end(), p.channels == 3 ? 1 : 3, v);
     return rgb;
 }
 
@@ -99,94 +79,53 @@ std::vector<Bytes> animGbFrames()
     };
 }
 
-// Positions in anim_gb.gif (giftext lists the blocks in this order).
-size_t findBytes(const Bytes &b, const Bytes &what, size_t from = 0)
-{
-    for (size_t i = from; i + what.size() <= b.size(); i++)
-        if (std::equal(what.begin(), what.end(), b.begin() + i))
-            return i;
-    return std::string::npos;
-}
-
 }  // namespace
 
 TEST(imgGif, ProbeLayouts)
 {
     ScratchDir dir;
+    CapturedOutput cap;
     ImageInfo info;
-
-    Bytes g87 = fixture("g87.gif");
-    writeFileBytes(dir.path("g87.gif"), g87);
-    int fd = open(dir.path("g87.gif").c_str(), O_RDONLY);
-    ASSERT_GE(fd, 0);
-    std::memset(&info, 0x55, sizeof info);
-    lseek(fd, 5, SEEK_SET);
-    EXPECT_EQ(imgGif(fd, &info), IMG_GIF87A);
-    EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 5);
-    close(fd);
-    EXPECT_EQ(info.imgid, IMG_GIF87A);
-    EXPECT_EQ(info.columns, 37);
-    EXPECT_EQ(info.rows, 23);
-    EXPECT_EQ(info.pixel, PIXEL_BYTE);
-    EXPECT_EQ(info.bits, 8);
-    EXPECT_EQ(info.nbands, 1);
-    EXPECT_EQ(info.mapid, MAP_GRID);
-    int n = 1 << ((g87[10] & 7) + 1);
-    EXPECT_EQ(info.nindices, n);
-    EXPECT_EQ(info.offset, 13 + 3 * n);
-    EXPECT_EQ(0, std::memcmp(info.palette, &g87[13], 3 * n));
-    EXPECT_EQ(info.transparent, -1);
-    EXPECT_EQ(info.block, 0);
-    EXPECT_EQ(info.top, 0);
-    EXPECT_EQ(info.left, 0);
-    EXPECT_EQ(info.x0, 0.0);
-    EXPECT_EQ(info.dy, 1.0);
-    EXPECT_EQ(info.msbf, msbFirst());
-
-    // No global table; a first graphic control with transparency.
-    struct {
-        const char *name;
-        int type, nindices, offset, transparent;
-    } cases[] = {
-        {"noglobal.gif", IMG_GIF89A, 0, 13, -1},
-        {"anim_gb.gif", IMG_GIF89A, 4, 25, 3},
-        {"anim_im.gif", IMG_GIF89A, 16, 61, -1},
+    // The global table after the 13-byte screen descriptor (none in
+    // noglobal.gif); `transparent` from a first graphic control.
+    const std::string tail =
+        " msbf " + std::to_string(msbFirst()) + " GRID tr ";
+    struct { const char *name, *layout, *transparent; int type; } cases[] = {
+        {"g87.gif", "GIF87a BYTE/8 37x23x1 off 781 block 0 nind 256", "-1",
+         IMG_GIF87A},
+        {"noglobal.gif", "GIF89a BYTE/8 37x23x1 off 13 block 0 nind 0", "-1",
+         IMG_GIF89A},
+        {"anim_gb.gif", "GIF89a BYTE/8 8x6x1 off 25 block 0 nind 4", "3",
+         IMG_GIF89A},
+        {"anim_im.gif", "GIF89a BYTE/8 12x10x1 off 61 block 0 nind 16", "-1",
+         IMG_GIF89A},
     };
     for (auto &c : cases) {
-        writeFileBytes(dir.path(c.name), fixture(c.name));
-        fd = open(dir.path(c.name).c_str(), O_RDONLY);
-        std::memset(&info, 0, sizeof info);
-        EXPECT_EQ(imgGif(fd, &info), c.type) << c.name;
-        EXPECT_EQ(info.nindices, c.nindices) << c.name;
-        EXPECT_EQ(info.offset, c.offset) << c.name;
-        EXPECT_EQ(info.transparent, c.transparent) << c.name;
-        close(fd);
+        const Bytes gif = gifFixture(c.name);
+        EXPECT_EQ(probeBytes(imgGif, dir.path(c.name), gif, &info), c.type);
+        EXPECT_EQ(describe(info), c.layout + tail + c.transparent
+                                      + " at 0,0 by 1,1");
+        EXPECT_EQ(info.top, 0);
+        EXPECT_EQ(info.left, 0);
+        EXPECT_EQ(0, std::memcmp(info.palette, &gif[13], 3 * info.nindices));
     }
 
-    // Not GIF: other signatures, a cut descriptor, a short global table.
-    CapturedOutput cap;
+    // Not GIF: another signature, a cut descriptor, a short global table,
+    // a PGM.
+    const Bytes g87 = gifFixture("g87.gif");
     Bytes other = g87;
     other[4] = '8';
-    Bytes cutLSD(g87.begin(), g87.begin() + 12);
-    Bytes shortTable(g87.begin(), g87.begin() + 13 + 5);
-    Bytes pgm = fixture("noise.pgm");
-    for (const Bytes *b : {&other, &cutLSD, &shortTable, &pgm}) {
-        writeFileBytes(dir.path("not.gif"), *b);
-        fd = open(dir.path("not.gif").c_str(), O_RDONLY);
-        EXPECT_EQ(imgGif(fd, &info), 0);
-        EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 0);
-        close(fd);
-    }
-    EXPECT_EQ(cap.err(), "Error in getGifLSD: count = " + std::to_string(3 * n)
-                             + " n = 5\n");
+    for (const Bytes &b : {other, Bytes(g87.begin(), g87.begin() + 12),
+                           Bytes(g87.begin(), g87.begin() + 13 + 5),
+                           gifFixture("noise.pgm")})
+        EXPECT_EQ(probeBytes(imgGif, dir.path("not.gif"), b, &info), 0);
+    EXPECT_EQ(cap.err(), "Error in getGifLSD: count = 768 n = 5\n");
 }
 
 TEST(readGIF, WritersPixels)
 {
     ScratchDir dir;
-    int w, h;
-    Bytes pattern = pnmRGB("pattern.ppm", &w, &h);
-    Bytes noise = pnmRGB("noise.pgm", &w, &h);
+    const Bytes pattern = refRGB("pattern.ppm"), noise = refRGB("noise.pgm");
     struct {
         const char *name;
         const Bytes *expected;
@@ -201,22 +140,23 @@ TEST(readGIF, WritersPixels)
     };
     CapturedOutput cap;
     for (auto &c : cases) {
-        RAMImage *r = openBytes(dir, fixture(c.name), c.name);
-        ASSERT_NE(r, nullptr) << c.name;
+        SCOPED_TRACE(c.name);
+        RAMImage *r = openBytes(dir, gifFixture(c.name));
+        ASSERT_NE(r, nullptr);
         EXPECT_EQ(r->info.imgid, c.type);
         EXPECT_EQ(r->cacheLines, r->info.rows);
         // Without a global table the store reads the frame at open.
         if (std::string(c.name) != "noglobal.gif") {
-            EXPECT_EQ(r->volume, 0) << c.name;
+            EXPECT_EQ(r->volume, 0);
             EXPECT_EQ(readGIF(r), 1);
         }
-        EXPECT_EQ(r->volume, 1) << c.name;
-        EXPECT_EQ(r->volumeCount, 1) << c.name;  // the trailer was seen
-        EXPECT_GE(r->info.nindices, 200) << c.name;
-        EXPECT_TRUE(canvasRGB(r) == *c.expected) << c.name;
+        EXPECT_EQ(r->volume, 1);
+        EXPECT_EQ(r->volumeCount, 1);  // the trailer was seen
+        EXPECT_GE(r->info.nindices, 200);
+        EXPECT_TRUE(canvasRGB(r) == *c.expected);
         EXPECT_EQ(readGIF(r), 2);       // nothing follows
         EXPECT_EQ(gifSeek(r, 0), -2);
-        EXPECT_EQ(gifFrameDelay(r), c.delay) << c.name;
+        EXPECT_EQ(gifFrameDelay(r), c.delay);
         EXPECT_EQ(closeRAMImage(r, nullptr), 0);
     }
     EXPECT_EQ(cap.err(), "");
@@ -228,7 +168,7 @@ TEST(gifSeek, StepsDisposesAndRewinds)
 {
     ScratchDir dir;
     CapturedOutput cap;
-    RAMImage *r = openBytes(dir, fixture("anim_gb.gif"));
+    RAMImage *r = openBytes(dir, gifFixture("anim_gb.gif"));
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->seek, gifSeek);
     EXPECT_EQ(r->volume, 0);
@@ -239,10 +179,11 @@ TEST(gifSeek, StepsDisposesAndRewinds)
     const int delays[5] = {33, 100, 33, 10, 10};
     const int transparent[5] = {3, 0, 1, 2, 2};
     for (int v = 1; v <= 5; v++) {
+        SCOPED_TRACE(v);
         EXPECT_EQ(gifSeek(r, v == 5 ? 0 : v), v);
-        EXPECT_EQ(canvas(r), frames[v - 1]) << "frame " << v;
-        EXPECT_EQ(gifFrameDelay(r), delays[v - 1]) << "frame " << v;
-        EXPECT_EQ(r->info.transparent, transparent[v - 1]) << "frame " << v;
+        EXPECT_EQ(canvas(r), frames[v - 1]);
+        EXPECT_EQ(gifFrameDelay(r), delays[v - 1]);
+        EXPECT_EQ(r->info.transparent, transparent[v - 1]);
         EXPECT_EQ(r->volumeCount, v == 5 ? 5 : -1);
     }
     // The palette follows the last local table read.
@@ -283,7 +224,7 @@ TEST(readGIF, RedrawsALostCanvas)
     ScratchDir dir;
     CapturedOutput cap;
     const std::vector<Bytes> frames = animGbFrames();
-    RAMImage *r = openBytes(dir, fixture("anim_gb.gif"));
+    RAMImage *r = openBytes(dir, gifFixture("anim_gb.gif"));
     ASSERT_EQ(gifSeek(r, 3), 3);
     EXPECT_EQ(setRAMImageBuf(r, 2), 6);
     EXPECT_EQ(canvas(r), Bytes(48, 1));
@@ -295,14 +236,12 @@ TEST(readGIF, RedrawsALostCanvas)
     EXPECT_EQ(canvas(r), frames[3]);
     closeRAMImage(r, nullptr);
 
-    int w, h;
-    Bytes pattern = pnmRGB("pattern.ppm", &w, &h);
-    r = openBytes(dir, fixture("g87.gif"));
+    r = openBytes(dir, gifFixture("g87.gif"));
     ASSERT_EQ(readGIF(r), 1);
     EXPECT_EQ(setRAMImageBuf(r, 1), 23);
     EXPECT_EQ(readGIF(r), 1);
     EXPECT_EQ(r->volume, 1);
-    EXPECT_TRUE(canvasRGB(r) == pattern);
+    EXPECT_TRUE(canvasRGB(r) == refRGB("pattern.ppm"));
     EXPECT_EQ(cap.err(), "");
     closeRAMImage(r, nullptr);
 }
@@ -314,13 +253,14 @@ TEST(gifSeek, ImageMagickAnimation)
 {
     ScratchDir dir;
     CapturedOutput cap;
-    RAMImage *r = openBytes(dir, fixture("anim_im.gif"));
+    RAMImage *r = openBytes(dir, gifFixture("anim_im.gif"));
     ASSERT_NE(r, nullptr);
     ASSERT_EQ(r->info.columns, 12);
-    Bytes txt = fixture("anim_im.txt");
+    Bytes txt = gifFixture("anim_im.txt");
     std::istringstream in(std::string(txt.begin(), txt.end()));
     Bytes before = canvas(r);
     for (int n = 0; n < 4; n++) {
+        SCOPED_TRACE(n);
         int x0, y0, w, h, delay;
         std::string dispose;
         in >> x0 >> y0 >> w >> h >> delay >> dispose;
@@ -332,7 +272,7 @@ TEST(gifSeek, ImageMagickAnimation)
                                              ? 0 : r->info.transparent);
         if (dispose == "Previous" && previousTransparent >= 0)
             before.assign(before.size(), previousTransparent);
-        Bytes frame = fixture("anim_im." + std::to_string(n) + ".rgba");
+        Bytes frame = gifFixture("anim_im." + std::to_string(n) + ".rgba");
         ASSERT_EQ(frame.size(), (size_t)w * h * 4);
         Bytes now = canvas(r);
         int drawn = 0, kept = 0;
@@ -344,19 +284,16 @@ TEST(gifSeek, ImageMagickAnimation)
                     p = &frame[((size_t)(y - y0) * w + (x - x0)) * 4];
                 if (p && p[3] == 255) {
                     EXPECT_EQ(0, std::memcmp(r->info.palette[now[i]], p, 3))
-                        << "frame " << n << " at " << x << "," << y;
+                        << x << "," << y;
                     drawn++;
                 } else {
-                    EXPECT_EQ(now[i], before[i])
-                        << "frame " << n << " at " << x << "," << y;
+                    EXPECT_EQ(now[i], before[i]) << x << "," << y;
                     kept++;
                 }
             }
         }
         EXPECT_GT(drawn, 0);
-        if (n > 0) {
-            EXPECT_GT(kept, 0);
-        }
+        EXPECT_GT(kept, n > 0 ? 0 : -1);
         before = now;
     }
     EXPECT_EQ(r->volumeCount, 4);
@@ -379,20 +316,14 @@ TEST(getNextGifByte, MalformedCodes)
     int nbits = 0;
     for (auto &c : codes) {
         acc |= (unsigned)c[0] << nbits;
-        nbits += c[1];
-        while (nbits >= 8) {
+        for (nbits += c[1]; nbits >= 8; nbits -= 8, acc >>= 8)
             data.push_back(acc & 0xFF);
-            acc >>= 8;
-            nbits -= 8;
-        }
     }
     if (nbits)
         data.push_back(acc & 0xFF);
-    Bytes file(1, (unsigned char)data.size());
-    for (unsigned char b : data)
-        file.push_back(b);
-    file.push_back(0);
-    file.push_back(0x3B);
+    Bytes file = data;                  // one sub-block, the trailer
+    file.insert(file.begin(), (unsigned char)data.size());
+    file.insert(file.end(), {0, 0x3B});
     writeFileBytes(dir.path("lzw"), file);
     int fd = open(dir.path("lzw").c_str(), O_RDONLY);
     std::unique_ptr<GifImgBlk> s(new GifImgBlk);
@@ -415,98 +346,85 @@ TEST(readGIF, TruncatedAndCorruptFiles)
 {
     ScratchDir dir;
     CapturedOutput cap;
-    const Bytes gb = fixture("anim_gb.gif");
-    // Frame 1: its descriptor, its data and what follows them.
-    size_t des1 = findBytes(gb, {0x2C, 0, 0, 0, 0, 8, 0, 5, 0});
-    size_t lzw1 = des1 + 10;                // minimum code size
-    size_t data1 = lzw1 + 1;
-    size_t end1 = data1;
+    const Bytes gb = gifFixture("anim_gb.gif");
+    // Frame 1: its descriptor, its data and what follows them; frame 2's
+    // descriptor.
+    auto find = [&](const Bytes &what, size_t from) {
+        return (size_t)(std::search(gb.begin() + (long)from, gb.end(),
+                                    what.begin(), what.end()) - gb.begin());
+    };
+    size_t lzw1 = find({0x2C, 0, 0, 0, 0, 8, 0, 5, 0}, 0) + 10;
+    size_t end1 = lzw1 + 1;
     while (gb[end1])
         end1 += gb[end1] + 1;
     end1++;                                 // after the terminator
     ASSERT_EQ(gb[end1], 0x21);
-
-    auto run = [&](const Bytes &b, int expect, const std::string &err) {
-        cap.clear();
-        RAMImage *r = openBytes(dir, b);
-        if (!r) {
-            ADD_FAILURE() << "not opened";
-            return (RAMImage *)nullptr;
-        }
-        EXPECT_EQ(gifSeek(r, 1) >= 0 ? readGIF(r) : -1, expect);
-        EXPECT_EQ(cap.err(), err);
-        return r;
+    size_t des2 = find({0x2C, 2, 0, 1, 0}, end1);
+    auto cut = [&](size_t n) {
+        return Bytes(gb.begin(), gb.begin() + (long)n);
     };
-    // Cut in frame 2's descriptor.
-    size_t des2 = findBytes(gb, {0x2C, 2, 0, 1, 0}, end1);
-    RAMImage *r = run(Bytes(gb.begin(), gb.begin() + des2 + 5), 0,
-                      "    Error in getGIFImgDes\n");
-    closeRAMImage(r, nullptr);
-    // Cut in frame 1's data: the frame is decoded as far as it goes.
-    cap.clear();
-    r = openBytes(dir, Bytes(gb.begin(), gb.begin() + data1 + 4));
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(gifSeek(r, 1), 1);
-    EXPECT_EQ(cap.err(),
-              "Error in read GIF Block Data.\nUnexpected GIF EOF\n");
-    EXPECT_EQ(r->volumeCount, 1);
-    EXPECT_EQ(gifSeek(r, 0), -2);
-    closeRAMImage(r, nullptr);
-    // Cut right after frame 1: decoded, but the end is reported.
-    cap.clear();
-    r = openBytes(dir, Bytes(gb.begin(), gb.begin() + end1));
-    EXPECT_EQ(readGIF(r), 2);
-    EXPECT_EQ(r->volume, 1);
-    EXPECT_EQ(r->volumeCount, 1);
-    EXPECT_EQ(canvas(r).size(), 48u);
-    EXPECT_EQ(canvas(r)[2], 1);
-    EXPECT_EQ(cap.err(), "Unexpected GIF EOF\n");
-    closeRAMImage(r, nullptr);
-    // Cut inside an extension after frame 1: the end of the data.
-    r = run(Bytes(gb.begin(), gb.begin() + end1 + 5), 2,
-            "Error in read GIF Block Data.\n");
-    EXPECT_EQ(r->volumeCount, 1);
-    closeRAMImage(r, nullptr);
-
-    // An unknown extension label is an error.
-    Bytes bad = gb;
-    bad[end1 + 1] = 0x55;
-    r = run(bad, 0, "    Unknown label in extension block\n");
-    EXPECT_EQ(gifSeek(r, 3), -1);
-    closeRAMImage(r, nullptr);
-    // A stray byte between blocks is reported and stepped over.
-    bad = gb;
-    bad.insert(bad.begin() + end1, 0x00);
-    r = run(bad, 1, "Unknown GIF Introducer: 0x0.\n");
-    EXPECT_EQ(r->volume, 1);
-    EXPECT_EQ(gifSeek(r, 0), 2);
-    closeRAMImage(r, nullptr);
-    // An LZW code size the decoder cannot take.
-    bad = gb;
-    bad[lzw1] = 12;
-    cap.clear();
-    r = openBytes(dir, bad);
-    EXPECT_EQ(readGIF(r), 0);
-    EXPECT_EQ(cap.err(), "Bad LZW minimum code size in GIF image: 12\n");
-    closeRAMImage(r, nullptr);
-    // Header and trailer alone: no frame.
-    Bytes empty(gb.begin(), gb.begin() + 25);
+    Bytes label = gb, stray = gb, codeSize = gb, empty = cut(25);
+    label[end1 + 1] = 0x55;
+    stray.insert(stray.begin() + (long)end1, 0x00);
+    codeSize[lzw1] = 12;
     empty.push_back(0x3B);
-    cap.clear();
-    r = openBytes(dir, empty);
-    EXPECT_EQ(readGIF(r), 2);
-    EXPECT_EQ(r->volumeCount, 0);
-    EXPECT_EQ(gifSeek(r, 1), 0);
-    EXPECT_EQ(cap.err(), "");
-    closeRAMImage(r, nullptr);
+
+    // Each file: readGIF after an optional first gifSeek(r, 1), the
+    // messages of both, the volumes, whether the canvas holds frame 1
+    // whole, then a further seek.
+    struct {
+        Bytes bytes;
+        int first, read;
+        const char *err;
+        int volume, volumeCount, whole, seekTo, seekResult;
+    } cases[] = {
+        // Cut in frame 2's descriptor.
+        {cut(des2 + 5), 1, 0, "    Error in getGIFImgDes\n", 1, -1, 1, 1, 1},
+        // Cut in frame 1's data: the frame is decoded as far as it goes.
+        {cut(lzw1 + 5), 0, 2,
+         "Error in read GIF Block Data.\nUnexpected GIF EOF\n", 1, 1, 0, 0,
+         -2},
+        // Cut right after frame 1: decoded, but the end is reported.
+        {cut(end1), 0, 2, "Unexpected GIF EOF\n", 1, 1, 1, 0, -2},
+        // Cut inside an extension after frame 1: the end of the data.
+        {cut(end1 + 5), 1, 2, "Error in read GIF Block Data.\n", 1, 1, 1, 0,
+         -2},
+        // An unknown extension label is an error.
+        {label, 1, 0, "    Unknown label in extension block\n", 1, -1, 1, 3,
+         -1},
+        // A stray byte between blocks is reported and stepped over.
+        {stray, 1, 1, "Unknown GIF Introducer: 0x0.\n", 1, -1, 1, 0, 2},
+        // An LZW code size the decoder cannot take.
+        {codeSize, 0, 0, "Bad LZW minimum code size in GIF image: 12\n", 0,
+         -1, 0, 1, -1},
+        // Header and trailer alone: no frame.
+        {empty, 0, 2, "", 0, 0, 0, 1, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.err);
+        cap.clear();
+        RAMImage *r = openBytes(dir, c.bytes);
+        ASSERT_NE(r, nullptr);
+        if (c.first) {
+            ASSERT_EQ(gifSeek(r, 1), 1);
+        }
+        EXPECT_EQ(readGIF(r), c.read);
+        EXPECT_EQ(cap.err(), c.err);
+        EXPECT_EQ(r->volume, c.volume);
+        EXPECT_EQ(r->volumeCount, c.volumeCount);
+        if (c.whole) {
+            EXPECT_EQ(canvas(r), animGbFrames()[0]);
+        }
+        EXPECT_EQ(gifSeek(r, c.seekTo), c.seekResult);
+        closeRAMImage(r, nullptr);
+    }
 
     // Every cut and many corrupt bytes of two files: no crash, no hang
     // (the sanitizer build checks the memory).
-    std::vector<Bytes> files = {gb, fixture("noglobal.gif")};
-    for (const Bytes &f : files) {
+    for (const Bytes &f : {gb, gifFixture("noglobal.gif")}) {
         for (size_t len = 0; len < f.size(); len++) {
-            RAMImage *t = openBytes(dir, Bytes(f.begin(), f.begin() + len));
-            if (t) {
+            Bytes b(f.begin(), f.begin() + (long)len);
+            if (RAMImage *t = openBytes(dir, b)) {
                 EXPECT_NE(gifSeek(t, -1), -3);
                 closeRAMImage(t, nullptr);
             }
@@ -516,8 +434,7 @@ TEST(readGIF, TruncatedAndCorruptFiles)
         for (unsigned char v : {0x00, 0x01, 0x0C, 0x21, 0x2C, 0x3B, 0xFF}) {
             Bytes c = gb;
             c[at] = v;
-            RAMImage *t = openBytes(dir, c);
-            if (t) {
+            if (RAMImage *t = openBytes(dir, c)) {
                 gifSeek(t, -1);
                 gifSeek(t, 2);
                 closeRAMImage(t, nullptr);
@@ -529,7 +446,7 @@ TEST(readGIF, TruncatedAndCorruptFiles)
 TEST(writeGIF, NotImplementedLeavesFile)
 {
     ScratchDir dir;
-    const Bytes g = fixture("g87.gif");
+    const Bytes g = gifFixture("g87.gif");
     RAMImage *r = openBytes(dir, g);
     ASSERT_NE(r, nullptr);
     ASSERT_EQ(readGIF(r), 1);

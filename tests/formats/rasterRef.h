@@ -3,21 +3,29 @@
  *
  *	Shared by the raster format tests: netpbm pictures (P4, P5, P6 as
  *	netpbm and ImageMagick write them) as references, independent tools
- *	run as oracles, and records opened through the store.
+ *	run as oracles, probes run on files, descriptions of new files, and
+ *	records opened through the store.
  */
 #ifndef VELK_TESTS_RASTERREF_H
 #define VELK_TESTS_RASTERREF_H
 
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "core/imgtype.h"
+#include "core/lineAccess.h"
 #include "core/ramimg.h"
 #include "tests/support/testSupport.h"
 
@@ -102,6 +110,30 @@ inline std::vector<std::string> oracles(std::vector<std::string> cmds,
     return have;
 }
 
+/* The value of pixel (x, y) in band or channel c. */
+using PixelValue = std::function<int(int x, int y, int c)>;
+
+/* Runs each installed oracle on path (see oracles) and checks the picture
+ * it decodes: its shape, and no value further than tolerance from
+ * value(x, y, c). */
+inline void expectOracles(const std::vector<std::string> &cmds,
+                          const std::string &path, int w, int h, int channels,
+                          const PixelValue &value, int tolerance = 0)
+{
+    for (const std::string &cmd : oracles(cmds, path)) {
+        RefPicture got = parseRefPicture(runTool(cmd));
+        EXPECT_EQ(std::vector<int>({got.w, got.h, got.channels}),
+                  std::vector<int>({w, h, channels})) << cmd;
+        int worst = 0;
+        for (int y = 0; y < got.h && got.channels == channels; y++)
+            for (int x = 0; x < got.w; x++)
+                for (int c = 0; c < channels; c++)
+                    worst = std::max(worst, std::abs(got.at(x, y, c)
+                                                     - value(x, y, c)));
+        EXPECT_LE(worst, tolerance) << cmd;
+    }
+}
+
 struct RecordDeleter {
     void operator()(RAMImage *r) const { destroyRAMImage(r); }
 };
@@ -114,6 +146,35 @@ inline Record openRecord(const std::string &path)
     return Record(createRAMImage(path.c_str(), nullptr, nullptr, &err));
 }
 
+/* Writes value(x, y, band) into every pixel through the line access. */
+inline void putValues(RAMImage *r, const PixelValue &value)
+{
+    for (int y = 0; y < r->info.rows; y++)
+        for (int b = 0; b < r->info.nbands; b++)
+            for (int x = 0; x < r->info.columns; x++) {
+                unsigned char v = (unsigned char)value(x, y, b);
+                putByteBILData(r, y, x, 1, b, &v);
+            }
+}
+
+/* How many pixels read through the line access differ from
+ * value(x, y, band) times scale; the first one is reported. */
+inline int storeMismatches(RAMImage *r, const PixelValue &value,
+                           float scale = 1)
+{
+    int wrong = 0;
+    std::vector<float> line((size_t)r->info.columns);
+    for (int y = 0; y < r->info.rows; y++)
+        for (int b = 0; b < r->info.nbands; b++) {
+            getFloatBILData(r, y, 0, r->info.columns, b, line.data());
+            for (int x = 0; x < r->info.columns; x++)
+                if (line[x] != value(x, y, b) * scale && wrong++ == 0)
+                    ADD_FAILURE() << "first at x " << x << " y " << y
+                                  << " band " << b << ": " << line[x];
+        }
+    return wrong;
+}
+
 /* Writes a file anew.  Unlinking first spares ext4 the flush it makes
  * when a file with data is truncated and rewritten, which would make the
  * truncation loops slow. */
@@ -122,6 +183,45 @@ inline void rewriteFile(const std::string &path,
 {
     unlink(path.c_str());
     writeFileBytes(path, bytes);
+}
+
+/* Runs a format probe on the file from position 3, which it must keep.
+ * info starts as 0x55 bytes, so a field the probe leaves unset shows. */
+inline int probeFile(int (*probe)(int, ImageInfo *), const std::string &path,
+                     ImageInfo *info)
+{
+    std::memset(info, 0x55, sizeof *info);
+    int fd = open(path.c_str(), O_RDONLY);
+    lseek(fd, 3, SEEK_SET);
+    int rc = probe(fd, info);
+    EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 3) << path;
+    close(fd);
+    return rc;
+}
+
+/* The same on a fresh file of these bytes. */
+inline int probeBytes(int (*probe)(int, ImageInfo *), const std::string &path,
+                      const std::vector<unsigned char> &bytes,
+                      ImageInfo *info)
+{
+    rewriteFile(path, bytes);
+    return probeFile(probe, path, info);
+}
+
+/* The description of a new file, as createImage and openRAMImageNew take
+ * it: every other field zero. */
+inline ImageInfo newImageInfo(const std::string &path, int imgid, int pixel,
+                              int columns, int rows, int nbands)
+{
+    ImageInfo info;
+    std::memset(&info, 0, sizeof info);
+    std::snprintf(info.fileName, sizeof info.fileName, "%s", path.c_str());
+    info.imgid = imgid;
+    info.pixel = pixel;
+    info.columns = columns;
+    info.rows = rows;
+    info.nbands = nbands;
+    return info;
 }
 
 inline std::vector<unsigned char> bytesOf(const std::string &s)

@@ -2,11 +2,10 @@
 // offsets, line sizes and layouts put every pixel where the writer did.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,15 +16,30 @@
 
 namespace {
 
-RAMImage *openCopy(const ScratchDir &dir, const std::string &name,
-                   const std::vector<unsigned char> &bytes)
+// Opens the file through the store, checks its shape (rows x columns x
+// bands, unless empty) and compares every line of every band, last line
+// first, with the values at(info, y, b, c) points to.
+void expectLines(const std::string &path, const std::string &shape,
+                 const std::function<const void *(const ImageInfo &, int, int,
+                                                  int)> &at)
 {
-    std::string path = dir.path(name);
-    writeFileBytes(path, bytes);
-    int err = -1;
-    RAMImage *r = openRAMImage(nullptr, path.c_str(), nullptr, nullptr, &err);
-    EXPECT_NE(r, nullptr) << name << ": error " << err;
-    return r;
+    RAMImage *r = openRAMImage(nullptr, path.c_str(), nullptr, nullptr,
+                               nullptr);
+    ASSERT_NE(r, nullptr) << path;
+    const ImageInfo &info = r->info;
+    if (!shape.empty()) {
+        EXPECT_EQ(std::to_string(info.rows) + "x" + std::to_string(info.columns)
+                      + "x" + std::to_string(info.nbands), shape);
+    }
+    int size = pixelBits(info.pixel) / 8;
+    for (int y = info.rows - 1; y >= 0; y--)
+        for (int b = 0; b < info.nbands; b++) {
+            const unsigned char *line = r->getLine(r, y, b, 1);
+            for (int c = 0; c < info.columns; c++)
+                ASSERT_EQ(std::memcmp(line + c * size, at(info, y, b, c),
+                                      size), 0) << y << "/" << b << "/" << c;
+        }
+    closeRAMImage(r, nullptr);
 }
 
 } // namespace
@@ -42,15 +56,13 @@ TEST(storeLines, Elas)
             for (int c = 0; c < 12; c++)
                 file.push_back((unsigned char)(c < 10 ? r * 40 + b * 10 + c
                                                       : 0xEE));
-    RAMImage *r = openCopy(dir, "lines.elas", file);
-    ASSERT_NE(r, nullptr);
-    for (int y = 4; y >= 0; y--)
-        for (int b = 0; b < 3; b++) {
-            const unsigned char *line = r->getLine(r, y, b, 1);
-            for (int c = 0; c < 10; c++)
-                ASSERT_EQ(line[c], y * 40 + b * 10 + c) << y << "/" << b;
-        }
-    closeRAMImage(r, nullptr);
+    writeFileBytes(dir.path("lines.elas"), file);
+    unsigned char v;
+    expectLines(dir.path("lines.elas"), "5x10x3",
+                [&](const ImageInfo &, int y, int b, int c) {
+        v = (unsigned char)(y * 40 + b * 10 + c);
+        return &v;
+    });
 }
 
 // FFT: band 0 the real parts, band 1 the imaginary parts of each row.
@@ -71,17 +83,9 @@ TEST(storeLines, FFT)
     PutFFTFileBlock(h, fd, v.data(), 0, P, 1);
     PutFFTHead(h, fd);
     close(fd);
-    RAMImage *r = openRAMImage(nullptr, path.c_str(), nullptr, nullptr,
-                               nullptr);
-    ASSERT_NE(r, nullptr);
-    for (int y = 0; y < P; y++)
-        for (int b = 0; b < 2; b++) {
-            const float *line =
-                reinterpret_cast<const float *>(r->getLine(r, y, b, 1));
-            for (int c = 0; c < Q; c++)
-                ASSERT_EQ(line[c], v[(y * Q + c) * 2 + b]) << y << "/" << b;
-        }
-    closeRAMImage(r, nullptr);
+    expectLines(path, "4x8x2", [&](const ImageInfo &, int y, int b, int c) {
+        return &v[(y * Q + c) * 2 + b];
+    });
 }
 
 // DICOM fixtures written by dcmtk: every band of every line equals the
@@ -95,24 +99,13 @@ TEST(storeLines, Dicom)
         SCOPED_TRACE(name);
         std::string base = fixturePath(std::string("dicom/") + name);
         std::vector<unsigned char> raw = readFileBytes(base + ".raw");
-        RAMImage *r = openCopy(dir, std::string(name) + ".dcm",
-                               readFileBytes(base + ".dcm"));
-        ASSERT_NE(r, nullptr);
-        const ImageInfo &info = r->info;
-        int bytes = info.bits / 8, nb = info.nbands;
-        bool planar = info.imgid == IMG_BSQ;
-        for (int y = 0; y < info.rows; y++)
-            for (int b = 0; b < nb; b++) {
-                const unsigned char *line = r->getLine(r, y, b, 1);
-                for (int c = 0; c < info.columns; c++) {
-                    size_t at = planar
-                        ? ((size_t)(b * info.rows + y) * info.columns + c)
-                        : ((size_t)(y * info.columns + c) * nb + b);
-                    ASSERT_EQ(std::memcmp(line + c * bytes,
-                                          &raw[at * bytes], bytes), 0)
-                        << y << "/" << b << "/" << c;
-                }
-            }
-        closeRAMImage(r, nullptr);
+        std::string path = dir.path(std::string(name) + ".dcm");
+        writeFileBytes(path, readFileBytes(base + ".dcm"));
+        expectLines(path, "", [&](const ImageInfo &info, int y, int b, int c) {
+            size_t at = info.imgid == IMG_BSQ
+                ? ((size_t)(b * info.rows + y) * info.columns + c)
+                : ((size_t)(y * info.columns + c) * info.nbands + b);
+            return &raw[at * info.bits / 8];
+        });
     }
 }

@@ -3,12 +3,6 @@
 // written, and written bitmaps read by ImageMagick and netpbm.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstring>
-
-#include "core/imgtype.h"
 #include "core/lineAccess.h"
 #include "formats/xbm.h"
 #include "tests/formats/rasterRef.h"
@@ -42,15 +36,14 @@ TEST(readXBMP, ImageMagickAndNetpbmBitmapsHoldTheWritersPixels)
                                     info.palette[1][1]}),
                   std::vector<int>({255, 255, 0}));
         // Through the store: the first line read brings in every row.
-        for (int y = 22; y >= 0; y--)
-            for (int x = 0; x < 37; x++) {
-                unsigned char v;
-                getByteBILData(r.get(), y, x, 1, 0, &v);
-                ASSERT_EQ(v, src.at(x, y, 0)) << name << " x " << x << " y " << y;
-                ASSERT_EQ(cachedBit(r.get(), x, y), v);
-            }
-        for (int y = 0; y < 23; y++)
+        EXPECT_EQ(storeMismatches(r.get(), [&](int x, int y, int) {
+                      return src.at(x, y, 0);
+                  }), 0) << name;
+        for (int y = 0; y < 23; y++) {
             ASSERT_EQ(r->slotMap[y], y);
+            for (int x = 0; x < 37; x++)
+                ASSERT_EQ(cachedBit(r.get(), x, y), src.at(x, y, 0));
+        }
     }
 }
 
@@ -59,14 +52,8 @@ TEST(imgXBMP, NamesItemsAndEarlyEnds)
     ScratchDir dir;
     std::string path = dir.path("t.xbm");
     auto probe = [&](const std::string &t) {
-        rewriteFile(path, bytesOf(t));
         ImageInfo info;
-        std::memset(&info, 0, sizeof info);
-        int fd = open(path.c_str(), O_RDONLY);
-        lseek(fd, 1, SEEK_SET);
-        int rc = imgXBMP(fd, &info);
-        EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 1);
-        close(fd);
+        int rc = probeBytes(imgXBMP, path, bytesOf(t), &info);
         return rc ? info.columns * 1000 + info.rows : 0;
     };
     EXPECT_EQ(probe("#define logo_width 10\n#define logo_height 2\n"
@@ -126,14 +113,7 @@ TEST(initXBMP, ExactTextAndRewriteFromTheCache)
 {
     ScratchDir dir;
     std::string path = dir.path("new.xbm");
-    ImageInfo info;
-    std::memset(&info, 0, sizeof info);
-    std::snprintf(info.fileName, sizeof info.fileName, "%s", path.c_str());
-    info.imgid = IMG_XBMP;
-    info.columns = 10;
-    info.rows = 2;
-    info.nbands = 3;
-    info.pixel = PIXEL_BYTE;
+    ImageInfo info = newImageInfo(path, IMG_XBMP, PIXEL_BYTE, 10, 2, 3);
     info.transparent = 4;
     ASSERT_EQ(createImage(&info), 0);
     EXPECT_EQ(text(path), "#define xbmp_width 10\n#define xbmp_height 2\n"
@@ -192,30 +172,13 @@ TEST(initXBMP, BitmapsOpenInImageMagickAndNetpbm)
     ScratchDir dir;
     std::string path = dir.path("rt.xbm");
     const int w = 21, h = 5;
-    auto black = [](int x, int y) { return (x * 3 + y) % 4 == 0; };
-    // A new bitmap written through the store.
-    ImageInfo info;
-    std::memset(&info, 0, sizeof info);
-    std::snprintf(info.fileName, sizeof info.fileName, "%s", path.c_str());
-    info.imgid = IMG_XBMP;
-    info.columns = w;
-    info.rows = h;
+    auto black = [](int x, int y, int) { return (x * 3 + y) % 4 == 0; };
+    // A new bitmap written through the store, which picks pixel and bands.
+    ImageInfo info = newImageInfo(path, IMG_XBMP, PIXEL_UNKNOWN, w, h, 0);
     int err;
     RAMImage *r = openRAMImageNew(&info, nullptr, 1, &err);
     ASSERT_TRUE(r) << ramimgError(err);
-    for (int y = 0; y < h; y++)
-        for (int x = 0; x < w; x++) {
-            unsigned char v = black(x, y);
-            putByteBILData(r, y, x, 1, 0, &v);
-        }
+    putValues(r, black);
     closeRAMImage(r, nullptr);
-    for (const std::string &cmd :
-         oracles({"xbmtopbm @", "convert @ pbm:-"}, path)) {
-        RefPicture got = parseRefPicture(runTool(cmd));
-        ASSERT_EQ(got.channels, 1) << cmd;
-        ASSERT_EQ(got.w * 10 + got.h, 215);
-        for (int y = 0; y < h; y++)
-            for (int x = 0; x < w; x++)
-                ASSERT_EQ(got.at(x, y, 0), black(x, y)) << cmd << " x " << x;
-    }
+    expectOracles({"xbmtopbm @", "convert @ pbm:-"}, path, w, h, 1, black);
 }
