@@ -19,9 +19,7 @@ static RAMImage *attrTarget(Tcl_Interp *interp, int argc, const char **argv,
     }
     RAMImage *r = rimgFind(argv[2]);
     if (!r) {
-        Tcl_ResetResult(interp);
-        Tcl_AppendResult(interp, "Can't found RAMIMG: ", argv[2], nullptr);
-        *code = TCL_ERROR;
+        *code = rimgNameError(interp, "Can't found RAMIMG: ", argv[2]);
         return nullptr;
     }
     Tcl_ResetResult(interp);

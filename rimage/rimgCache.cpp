@@ -16,14 +16,6 @@
 #include "core/ramimg.h"
 #include "rimage/rimgInt.h"
 
-static int notFound(Tcl_Interp *interp, const char *message,
-                    const char *name)
-{
-    Tcl_ResetResult(interp);
-    Tcl_AppendResult(interp, message, name, nullptr);
-    return TCL_ERROR;
-}
-
 static void appendCacheShare(std::string &out, const RAMImage *r)
 {
     char buf[320];
@@ -78,7 +70,7 @@ int rimgCache(ImageInfo *, Tcl_Interp *interp, int argc, const char **argv)
     for (int i = 0; i < count && rc == TCL_OK; i++) {
         RAMImage *r = rimgFind(names[i]);
         if (!r) {
-            rc = notFound(interp, "Fail to find rimage: ", names[i]);
+            rc = rimgNameError(interp, "Fail to find rimage: ", names[i]);
         } else if (!pctText) {
             appendCacheShare(out, r);
         } else {
@@ -86,8 +78,8 @@ int rimgCache(ImageInfo *, Tcl_Interp *interp, int argc, const char **argv)
             if (lines < 1)
                 lines = 1;
             if (!setRAMImageBuf(r, lines))
-                rc = notFound(interp, "Fail to set ramimg buffer: ",
-                              names[i]);
+                rc = rimgNameError(interp, "Fail to set ramimg buffer: ",
+                                   names[i]);
         }
     }
     Tcl_Free(reinterpret_cast<char *>(names));
@@ -172,7 +164,7 @@ int rimgHist(ImageInfo *, Tcl_Interp *interp, int argc, const char **argv)
         return rimgError(interp, "syntax error");
     RAMImage *r = rimgFind(id);
     if (!r)
-        return notFound(interp, "Fail to find RAMIMG: ", id);
+        return rimgNameError(interp, "Fail to find RAMIMG: ", id);
     Hist *h = ramImageHist(r, 2, dx < 1 ? 1 : dx, dy < 1 ? 1 : dy);
     if (!h)
         return rimgError(interp, "Fail to compute the histograms.");
@@ -203,7 +195,7 @@ int rimgVolume(ImageInfo *, Tcl_Interp *interp, int argc, const char **argv)
         return rimgUsage(interp, argv, " imgID [vID]", TCL_OK);
     RAMImage *r = rimgFind(argv[2]);
     if (!r)
-        return notFound(interp, "Can't found RAMIMG: ", argv[2]);
+        return rimgNameError(interp, "Can't found RAMIMG: ", argv[2]);
     if (argc == 4) {
         int n;
         if (Tcl_GetInt(interp, argv[3], &n) != TCL_OK)
@@ -235,7 +227,7 @@ int rimgUpdate(ImageInfo *, Tcl_Interp *interp, int argc, const char **argv)
                          TCL_OK);
     RAMImage *r = rimgFind(argv[2]);
     if (!r)
-        return notFound(interp, "Can't found RAMIMG: ", argv[2]);
+        return rimgNameError(interp, "Can't found RAMIMG: ", argv[2]);
     const char *what = argc == 4 ? argv[3] : "DISPLAY";
     int flags;
     if (std::strcmp(what, "DISPLAY") == 0) {
@@ -250,7 +242,7 @@ int rimgUpdate(ImageInfo *, Tcl_Interp *interp, int argc, const char **argv)
             inValidateRAMImage(r);
         flags = 2;
     } else {
-        return notFound(interp, "Invalid option: ", what);
+        return rimgNameError(interp, "Invalid option: ", what);
     }
     updateClient(r, nullptr, flags);
     Tcl_ResetResult(interp);

@@ -93,6 +93,13 @@ int rimgError(Tcl_Interp *interp, const char *message)
     return TCL_ERROR;
 }
 
+int rimgNameError(Tcl_Interp *interp, const char *message, const char *name)
+{
+    Tcl_ResetResult(interp);
+    Tcl_AppendResult(interp, message, name, nullptr);
+    return TCL_ERROR;
+}
+
 RAMImage *rimgFind(const char *name)
 {
     RAMImage *r = getRAMImageByTag(name);

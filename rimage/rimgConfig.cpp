@@ -68,12 +68,8 @@ int rimgConfigure(ImageInfo *defaults, Tcl_Interp *interp, int argc,
         return rimgApplyOptions(interp, defaults, argc - 2, argv + 2);
     const char *tag = argv[2];
     RAMImage *r = getRAMImageByTag(tag);
-    if (!r) {
-        Tcl_ResetResult(interp);
-        Tcl_AppendResult(interp, "Not found the ramimg tagged by: ", tag,
-                         nullptr);
-        return TCL_ERROR;
-    }
+    if (!r)
+        return rimgNameError(interp, "Not found the ramimg tagged by: ", tag);
     if (argc - 3 < 2)
         return rimgQueryOptions(interp, &r->info, argc - 3, argv + 3);
     if (r->attributes & RAMIMG_LOCKED)
@@ -133,11 +129,8 @@ int rimgCget(ImageInfo *defaults, Tcl_Interp *interp, int argc,
         return rimgUsage(interp, argv, tail, TCL_ERROR);
     int err;
     RAMImage *r = openRAMImage(argv[2], argv[2], nullptr, nullptr, &err);
-    if (!r) {
-        Tcl_ResetResult(interp);
-        Tcl_AppendResult(interp, "Error in open ", argv[2], nullptr);
-        return TCL_ERROR;
-    }
+    if (!r)
+        return rimgNameError(interp, "Error in open ", argv[2]);
     int rc = rimgConfigureValue(interp, rimgConfigSpecs,
                                 reinterpret_cast<char *>(&r->info), argv[3]);
     closeRAMImage(r, nullptr);

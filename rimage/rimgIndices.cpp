@@ -38,13 +38,6 @@ struct PaletteSet {
 
 }  // namespace
 
-static int openFailed(Tcl_Interp *interp, const char *name)
-{
-    Tcl_ResetResult(interp);
-    Tcl_AppendResult(interp, "Error in open ", name, nullptr);
-    return TCL_ERROR;
-}
-
 /* Reads "N" or "N-M" (whole word); returns the number of values. */
 static int parseIndexSpec(const char *text, int *a, int *b)
 {
@@ -104,7 +97,7 @@ int rimgGetIndices(ImageInfo *, Tcl_Interp *interp, int argc,
     OpenedImage image(argv[2]);
     RAMImage *r = image.r;
     if (!r)
-        return openFailed(interp, argv[2]);
+        return rimgNameError(interp, "Error in open ", argv[2]);
     Tcl_ResetResult(interp);
     if (r->info.nindices < 1)
         return TCL_OK;
@@ -150,7 +143,7 @@ int rimgSetIndices(ImageInfo *, Tcl_Interp *interp, int argc,
     OpenedImage image(argv[2]);
     RAMImage *r = image.r;
     if (!r)
-        return openFailed(interp, argv[2]);
+        return rimgNameError(interp, "Error in open ", argv[2]);
     if (r->info.nindices < 1)
         return rimgError(interp, "Not a color index image.");
     std::vector<PaletteSet> sets;

@@ -34,6 +34,8 @@ int rimgUsage(Tcl_Interp *interp, const char **argv, const char *tail,
               int code);
 /* Sets the result to message and returns TCL_ERROR. */
 int rimgError(Tcl_Interp *interp, const char *message);
+/* Sets the result to message followed by name; returns TCL_ERROR. */
+int rimgNameError(Tcl_Interp *interp, const char *message, const char *name);
 /* The record with this tag, else with this file name; null when none. */
 RAMImage *rimgFind(const char *name);
 

@@ -138,12 +138,9 @@ static int openMemory(ImageInfo *defaults, Tcl_Interp *interp, int argc,
             return rimgUsage(interp, argv, openTail, TCL_ERROR);
         int err;
         RAMImage *t = openRAMImage(argv[4], argv[4], nullptr, nullptr, &err);
-        if (!t) {
-            Tcl_ResetResult(interp);
-            Tcl_AppendResult(interp, "Fail to open the template: ", argv[4],
-                             nullptr);
-            return TCL_ERROR;
-        }
+        if (!t)
+            return rimgNameError(interp, "Fail to open the template: ",
+                                 argv[4]);
         info = t->info;
         closeRAMImage(t, nullptr);
         if (info.nindices > 0)
@@ -214,11 +211,8 @@ int rimgClose(ImageInfo *, Tcl_Interp *interp, int argc, const char **argv)
     if (argc != 3)
         return rimgUsage(interp, argv, " TAG | FILE", TCL_ERROR);
     RAMImage *r = rimgFind(argv[2]);
-    if (!r) {
-        Tcl_ResetResult(interp);
-        Tcl_AppendResult(interp, "Not found RAMIMG:", argv[2], nullptr);
-        return TCL_ERROR;
-    }
+    if (!r)
+        return rimgNameError(interp, "Not found RAMIMG:", argv[2]);
     if (r->opens < 1)
         return rimgError(interp, "Unmatched close.\n");
     int left = --r->opens;
