@@ -60,50 +60,43 @@ static inline void putNibble(unsigned char *line, int msbf, int64_t c, int v)
  * type.  The sum is formed in double so that 0.49999997 does not round up.
  * --------------------------------------------------------------------- */
 
-int floatToByte(float v)
+/* The clipping shared by the signed and unsigned integer types that fit
+ * an int. */
+static int roundClipped(float v, double lo, double hi)
 {
     double d = v;
-    if (std::isnan(d) || d < 0)
+    if (std::isnan(d))
         return 0;
-    return d > 255 ? 255 : (int)(d + 0.5);
+    if (d > hi)
+        return (int)hi;
+    if (d < lo)
+        return (int)lo;
+    return (int)(d + 0.5);
+}
+
+int floatToByte(float v)
+{
+    return roundClipped(v, 0, 255);
 }
 
 int floatTo4Bits(float v)
 {
-    double d = v;
-    if (std::isnan(d) || d < 0)
-        return 0;
-    return d > 15 ? 15 : (int)(d + 0.5);
+    return roundClipped(v, 0, 15);
 }
 
 int floatToShort(float v)
 {
-    double d = v;
-    if (std::isnan(d))
-        return 0;
-    if (d > 32767)
-        return 32767;
-    return d < -32768 ? -32768 : (int)(d + 0.5);
+    return roundClipped(v, -32768, 32767);
 }
 
 int floatToUShort(float v)
 {
-    double d = v;
-    if (std::isnan(d) || d < 0)
-        return 0;
-    return d > 65535 ? 65535 : (int)(d + 0.5);
+    return roundClipped(v, 0, 65535);
 }
 
 int floatToLong(float v)
 {
-    double d = v;
-    if (std::isnan(d))
-        return 0;
-    if (d > 2147483647.0)
-        return 2147483647;
-    if (d < -2147483648.0)
-        return (int)-2147483647 - 1;
-    return (int)(int64_t)(d + 0.5);
+    return roundClipped(v, -2147483648.0, 2147483647.0);
 }
 
 unsigned int floatToULong(float v)
@@ -116,12 +109,7 @@ unsigned int floatToULong(float v)
 
 int floatToSByte(float v)
 {
-    double d = v;
-    if (std::isnan(d))
-        return 0;
-    if (d > 127)
-        return 127;
-    return d < -128 ? -128 : (int)(d + 0.5);
+    return roundClipped(v, -128, 127);
 }
 
 /* Truncated toward zero, low byte; 0 where no 64-bit integer holds it. */
