@@ -5,24 +5,16 @@
 #include <cstdint>
 #include <cstring>
 
-#include "core/imgtype.h"
 #include "core/lineAccess.h"
-#include "core/ramimg.h"
+#include "tests/support/imageRecords.h"
 
 namespace {
 
 RAMImage *openPacked(const char *tag, int imgid, int pixel, int nbands,
                      int rows, int columns)
 {
-    ImageInfo info;
-    std::memset(&info, 0, sizeof info);
-    std::snprintf(info.fileName, sizeof info.fileName, "%s", tag);
-    info.imgid = imgid;
-    info.pixel = pixel;
-    info.nbands = nbands;
-    info.rows = rows;
-    info.columns = columns;
-    info.transparent = -1;
+    ImageInfo info = describeImage(tag, imgid, pixel, rows, columns, nbands,
+                                   0, 0, 0);
     int err = -1;
     RAMImage *r = openRAMImage(tag, nullptr, &info, nullptr, &err);
     EXPECT_EQ(err, 0);

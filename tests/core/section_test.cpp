@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "core/lineAccess.h"
-#include "tests/core/memImage.h"
+#include "tests/support/imageRecords.h"
 
 namespace {
 
@@ -68,20 +68,20 @@ TEST(readFloatBIPSect, NearestAndBilinearSamples)
     // Two points span the whole difference.
     EXPECT_EQ(sect(r.get(), 0, 0, 4, 2, 2, 1), (std::vector<float>{0, 24}));
 
-    // Nearest pixel: (x + 0.5, y + 0.5) truncated, outside gives 0.
-    EXPECT_EQ(sect(r.get(), -0.4, 1, 0, 0, 1, 1)[0], 10);
-    EXPECT_EQ(sect(r.get(), -0.6, 1, 0, 0, 1, 1)[0], 0);
-    EXPECT_EQ(sect(r.get(), 4.4, 3.4, 0, 0, 1, 1)[0], 34);
-    EXPECT_EQ(sect(r.get(), 4.6, 1, 0, 0, 1, 1)[0], 0);
-
-    // Bilinear: the last column and row repeat, position -1 uses 0.
-    EXPECT_EQ(sect(r.get(), 4.5, 0, 0, 0, 1, 2)[0], 4);
-    EXPECT_EQ(sect(r.get(), 2, 3.5, 0, 0, 1, 2)[0], 32);
-    EXPECT_EQ(sect(r.get(), -0.5, 1, 0, 0, 1, 2)[0], 10);
-    EXPECT_EQ(sect(r.get(), 1.5, -0.25, 0, 0, 1, 2)[0], 1.5f);
-    EXPECT_EQ(sect(r.get(), -1.5, 1, 0, 0, 1, 2)[0], 0);
-    EXPECT_EQ(sect(r.get(), 5, 1, 0, 0, 1, 2)[0], 0);
-    EXPECT_FLOAT_EQ(sect(r.get(), 1.25, 2.5, 0, 0, 1, 2)[0], 26.25f);
+    // Single points.  Nearest: the pixel holding (x + 0.5, y + 0.5)
+    // truncated, 0 outside.  Bilinear: the last column and row repeat,
+    // position -1 uses 0.
+    struct {
+        double x, y;
+        int mode;
+        float want;
+    } points[] = {
+        {-0.4, 1, 1, 10}, {-0.6, 1, 1, 0}, {4.4, 3.4, 1, 34}, {4.6, 1, 1, 0},
+        {4.5, 0, 2, 4}, {2, 3.5, 2, 32}, {-0.5, 1, 2, 10}, {5, 1, 2, 0},
+        {1.5, -0.25, 2, 1.5f}, {-1.5, 1, 2, 0}, {1.25, 2.5, 2, 26.25f}};
+    for (auto p : points)
+        EXPECT_EQ(sect(r.get(), p.x, p.y, 0, 0, 1, p.mode)[0], p.want)
+            << "(" << p.x << ", " << p.y << ") mode " << p.mode;
 
     // Several bands from a list, interleaved per position.
     const int list[2] = {1, 0};
