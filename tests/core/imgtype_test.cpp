@@ -8,11 +8,14 @@
 #include <cstring>
 #include <string>
 
+#include "core/hostField.h"
 #include "core/imgtype.h"
 #include "core/ramimg.h"
+#include "tests/support/imageRecords.h"
+#include "tests/support/probeSupport.h"
 #include "tests/support/testSupport.h"
 
-TEST(parseID, KeywordsAndUnknown)
+TEST(parseID, KeywordsUnknownAndOptionProcs)
 {
     EXPECT_EQ(parseImgID("UNKNOWN"), 0);
     EXPECT_EQ(parseImgID("MRGB1"), IMG_MRGB1);
@@ -29,10 +32,9 @@ TEST(parseID, KeywordsAndUnknown)
     EXPECT_EQ(pixelBits(PIXEL_4BITS), 4);
     EXPECT_EQ(pixelBits(PIXEL_ULONG), 32);
     EXPECT_EQ(pixelBits(42), 0);
-}
 
-TEST(ParseID, StoresOrReportsAndPrints)
-{
+    // The option procedures store a keyword's number or report it, and
+    // print the keyword of a number.
     Tcl_Interp *interp = testInterp();
     ImageInfo info;
     std::memset(&info, 0, sizeof info);
@@ -72,12 +74,10 @@ int probeAbort(int, const char *, ImageInfo *, void **)
 
 int probeFile(const std::string &path, ImageInfo *info)
 {
-    int fd = open(path.c_str(), O_RDWR);
-    void *priv = nullptr;
-    int rc = imgTypes(fd, path.c_str(), info, &priv);
-    EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 0);  // probes keep the position
-    close(fd);
-    return rc;
+    return probeAt(path, info, [&path](int fd, ImageInfo *i) {
+        void *priv = nullptr;
+        return imgTypes(fd, path.c_str(), i, &priv);
+    });
 }
 
 }  // namespace
@@ -122,17 +122,9 @@ namespace {
 
 ImageInfo basicInfo(const std::string &file, int imgid, int pixel)
 {
-    ImageInfo info;
-    std::memset(&info, 0, sizeof info);
-    std::snprintf(info.fileName, sizeof info.fileName, "%s", file.c_str());
-    info.imgid = imgid;
-    info.pixel = pixel;
+    ImageInfo info = describeImage(file, imgid, pixel, 50, 100, 3, 1,
+                                   BASIC_HEADER_SIZE, 0);
     info.mapid = 35;
-    info.offset = BASIC_HEADER_SIZE;
-    info.rows = 50;
-    info.columns = 100;
-    info.nbands = 3;
-    info.msbf = 1;
     info.top = 7;
     info.left = -2;
     info.x0 = 500000.5;
@@ -143,14 +135,7 @@ ImageInfo basicInfo(const std::string &file, int imgid, int pixel)
     info.palette[1][0] = 10;
     info.palette[1][1] = 20;
     info.palette[1][2] = 30;
-    info.transparent = -1;
     return info;
-}
-
-int32_t le32(const std::vector<unsigned char> &b, size_t off)
-{
-    return (int32_t)(b[off] | b[off + 1] << 8 | b[off + 2] << 16
-                     | (uint32_t)b[off + 3] << 24);
 }
 
 }  // namespace
@@ -160,32 +145,27 @@ TEST(initBASIC, HeaderLayoutAndDataArea)
     ScratchDir dir;
     ImageInfo info = basicInfo(dir.path("a.bil"), IMG_BIL, PIXEL_BYTE);
     ASSERT_EQ(createImage(&info), BASIC_HEADER_SIZE);
-    std::vector<unsigned char> b = readFileBytes(info.fileName);
-    ASSERT_EQ(b.size(), 860u + 15000u);
-    EXPECT_EQ(std::string(reinterpret_cast<char *>(b.data())), "IMAGEDEF_MSBL");
-    for (int i = 13; i < 16; i++)
-        EXPECT_EQ(b[i], 0);
-    EXPECT_EQ(le32(b, 16), 1);      // msbf of the pixels
-    EXPECT_EQ(le32(b, 20), IMG_BIL);
-    EXPECT_EQ(le32(b, 24), 35);
-    EXPECT_EQ(le32(b, 28), 860);
-    EXPECT_EQ(le32(b, 32), PIXEL_BYTE);
-    EXPECT_EQ(le32(b, 36), 3);
-    EXPECT_EQ(le32(b, 40), 50);
-    EXPECT_EQ(le32(b, 44), 100);
-    EXPECT_EQ(le32(b, 48), 7);
-    EXPECT_EQ(le32(b, 52), -2);
-    double d;
-    std::memcpy(&d, &b[56], 8);
-    EXPECT_EQ(d, 500000.5);
-    std::memcpy(&d, &b[80], 8);
-    EXPECT_EQ(d, -30.0);
-    EXPECT_EQ(le32(b, 88), 2);
-    EXPECT_EQ(b[92 + 3], 10);
-    EXPECT_EQ(b[92 + 5], 30);
-    for (size_t i = 860; i < b.size(); i++)
-        ASSERT_EQ(b[i], 0);
     EXPECT_EQ(info.block, 100);
+    // Every header byte (numbers in host order, little-endian here), then
+    // zero pixels.
+    std::vector<unsigned char> want(860, 0);
+    std::memcpy(want.data(), "IMAGEDEF_MSBL", 13);
+    int off = 16;
+    for (int32_t v : {1, (int)IMG_BIL, 35, 860, (int)PIXEL_BYTE, 3, 50, 100,
+                      7, -2}) {
+        putHostField(want.data(), off, v);
+        off += 4;
+    }
+    for (double v : {500000.5, 4000000.25, 30.0, -30.0}) {
+        putHostField(want.data(), off, v);
+        off += 8;
+    }
+    putHostField<int32_t>(want.data(), 88, 2);
+    want[95] = 10;
+    want[96] = 20;
+    want[97] = 30;
+    want.resize(860 + 15000, 0);
+    EXPECT_EQ(readFileBytes(info.fileName), want);
 
     // A larger requested header keeps its size; BIP lines hold all bands.
     ImageInfo bip = basicInfo(dir.path("b.bip"), IMG_BIP, PIXEL_SHORT);
@@ -194,8 +174,7 @@ TEST(initBASIC, HeaderLayoutAndDataArea)
     EXPECT_EQ(bip.block, 600);
     EXPECT_EQ(readFileBytes(bip.fileName).size(), 1000u + 600u * 50u);
 
-    // Pixel types the format cannot take still get a header (the raw
-    // format is generic); an unwritable file fails.
+    // An unwritable file fails.
     ImageInfo bad = basicInfo(dir.path("none/x.bil"), IMG_BIL, PIXEL_BYTE);
     EXPECT_EQ(createImage(&bad), -1);
 }
@@ -207,21 +186,10 @@ TEST(imgBASIC, BothByteOrdersAndRejections)
     ASSERT_EQ(createImage(&info), BASIC_HEADER_SIZE);
     ImageInfo got;
     ASSERT_EQ(probeFile(info.fileName, &got), IMG_BSQ);
-    EXPECT_EQ(got.pixel, PIXEL_FLOAT);
-    EXPECT_EQ(got.bits, 32);
-    EXPECT_EQ(got.block, 400);
-    EXPECT_EQ(got.rows, 50);
-    EXPECT_EQ(got.columns, 100);
-    EXPECT_EQ(got.nbands, 3);
-    EXPECT_EQ(got.msbf, 1);
-    EXPECT_EQ(got.mapid, 35);
-    EXPECT_EQ(got.top, 7);
-    EXPECT_EQ(got.left, -2);
-    EXPECT_EQ(got.y0, 4000000.25);
-    EXPECT_EQ(got.dy, -30.0);
-    EXPECT_EQ(got.nindices, 2);
+    EXPECT_EQ(infoLine(got), "BSQ FLOAT/32 100x50x3 off 860 block 400 msbf 1"
+              " UTM33 nind 2 tr -1 frame 7,-2 vol 0 map 500000.5,4000000.25"
+              " cell 30,-30");
     EXPECT_EQ(got.palette[1][2], 30);
-    EXPECT_EQ(got.transparent, -1);
 
     // A header written on a big-endian host, made by hand.
     std::vector<unsigned char> h(860, 0);
@@ -233,31 +201,19 @@ TEST(imgBASIC, BothByteOrdersAndRejections)
     std::memcpy(&h[16], ints.data(), ints.size());
     const unsigned char dx[8] = {0x40, 0x3E, 0, 0, 0, 0, 0, 0};  // 30.0
     std::memcpy(&h[72], dx, 8);
-    h[91] = 0;
     h.resize(900 + 4 * 12, 0);
     writeFileBytes(dir.path("be.bip"), h);
     ASSERT_EQ(probeFile(dir.path("be.bip"), &got), IMG_BIP);
-    EXPECT_EQ(got.msbf, 1);
-    EXPECT_EQ(got.offset, 900);
-    EXPECT_EQ(got.pixel, PIXEL_SHORT);
-    EXPECT_EQ(got.nbands, 2);
-    EXPECT_EQ(got.rows, 4);
-    EXPECT_EQ(got.columns, 3);
-    EXPECT_EQ(got.top, 1);
-    EXPECT_EQ(got.left, 2);
-    EXPECT_EQ(got.dx, 30.0);
-    EXPECT_EQ(got.block, 12);
+    EXPECT_EQ(infoLine(got), "BIP SHORT/16 3x4x2 off 900 block 12 msbf 1 GRID"
+              " nind 0 tr -1 frame 1,2 vol 0 map 0,0 cell 30,0");
 
     // Type 4, a truncated header and nonsense geometry are not BASIC.
-    std::vector<unsigned char> t4 = h;
+    std::vector<unsigned char> t4 = h, neg = h;
     t4[23] = 4;
-    writeFileBytes(dir.path("t4"), t4);
-    EXPECT_EQ(probeFile(dir.path("t4"), &got), 0);
-    writeFileBytes(dir.path("short"),
-                   std::vector<unsigned char>(h.begin(), h.begin() + 859));
-    EXPECT_EQ(probeFile(dir.path("short"), &got), 0);
-    std::vector<unsigned char> neg = h;
     neg[40] = 0xFF;  // rows negative
-    writeFileBytes(dir.path("neg"), neg);
-    EXPECT_EQ(probeFile(dir.path("neg"), &got), 0);
+    for (const auto &bad : {t4, neg, std::vector<unsigned char>(
+                                         h.begin(), h.begin() + 859)}) {
+        writeFileBytes(dir.path("bad"), bad);
+        EXPECT_EQ(probeFile(dir.path("bad"), &got), 0);
+    }
 }

@@ -10,6 +10,7 @@
 
 #include "core/imgtype.h"
 #include "core/ramimg.h"
+#include "tests/support/imageRecords.h"
 #include "tests/support/testSupport.h"
 
 namespace {
@@ -17,18 +18,9 @@ namespace {
 ImageInfo describe(const std::string &file, int imgid, int pixel, int rows,
                    int columns, int nbands, int offset)
 {
-    ImageInfo info;
-    std::memset(&info, 0, sizeof info);
-    std::snprintf(info.fileName, sizeof info.fileName, "%s", file.c_str());
-    info.imgid = imgid;
-    info.pixel = pixel;
+    ImageInfo info = describeImage(file, imgid, pixel, rows, columns, nbands,
+                                   0, offset, 0);
     info.mapid = MAP_GRID;
-    info.rows = rows;
-    info.columns = columns;
-    info.nbands = nbands;
-    info.offset = offset;
-    info.transparent = -1;
-    info.extraFd = -1;
     info.dx = info.dy = 1.0;
     return info;
 }
@@ -41,6 +33,11 @@ std::string makeBIL(const ScratchDir &dir, const char *name, int rows,
                               columns, nbands, BASIC_HEADER_SIZE);
     EXPECT_EQ(createImage(&info), BASIC_HEADER_SIZE);
     return info.fileName;
+}
+
+RAMImage *openFile(const char *tag, const std::string &path, int *err)
+{
+    return openRAMImage(tag, path.c_str(), nullptr, nullptr, err);
 }
 
 bool inStore(const RAMImage *r)
@@ -60,59 +57,35 @@ void onUpdate(void *data) { static_cast<Notices *>(data)->updates++; }
 
 }  // namespace
 
-TEST(openRAMImage, SharingTagsAndCounts)
+// Tags that count up and a file opened twice: open.test.  A new tag for
+// an open file shares the record, which keeps its tag; the last close
+// takes it out of the store.
+TEST(openRAMImage, SharingTagsAndFailures)
 {
     ScratchDir dir;
     std::string a = makeBIL(dir, "a.bil", 10, 10, 1);
-    std::string b = makeBIL(dir, "b.bil", 10, 10, 1);
-    int counter = ramImageCounter();
     int err = -1;
-    RAMImage *r = openRAMImage(nullptr, a.c_str(), nullptr, nullptr, &err);
+    RAMImage *r = openFile(nullptr, a, &err);
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(err, 0);
-    EXPECT_EQ(std::string(r->tag), "rimg" + std::to_string(counter));
-    EXPECT_EQ(getRAMImage(), r);  // newest first
-    EXPECT_EQ(openRAMImage(nullptr, a.c_str(), nullptr, nullptr, &err), r);
-    EXPECT_EQ(r->links, 2);
-    // A new tag for an open file shares the record, which keeps its tag.
-    EXPECT_EQ(openRAMImage("other", a.c_str(), nullptr, nullptr, &err), r);
+    EXPECT_EQ(openFile("other", a, &err), r);
     EXPECT_EQ(getRAMImageByTag("other"), nullptr);
-    EXPECT_EQ(r->links, 3);
-    RAMImage *s = openRAMImage(nullptr, b.c_str(), nullptr, nullptr, &err);
-    EXPECT_EQ(std::string(s->tag), "rimg" + std::to_string(counter + 1));
-    EXPECT_EQ(getRAMImageByName(b.c_str()), s);
-    EXPECT_EQ(closeRAMImage(r, nullptr), 2);
+    EXPECT_EQ(getRAMImageByName(a.c_str()), r);
+    EXPECT_EQ(r->links, 2);
     EXPECT_EQ(closeRAMImage(r, nullptr), 1);
     EXPECT_EQ(closeRAMImage(r, nullptr), 0);
     EXPECT_FALSE(inStore(r));
-    EXPECT_EQ(closeRAMImage(s, nullptr), 0);
-    EXPECT_EQ(getRAMImageByName(b.c_str()), nullptr);
-}
-
-TEST(openRAMImage, Failures)
-{
-    ScratchDir dir;
-    int err = 0;
-    EXPECT_EQ(openRAMImage(nullptr, dir.path("missing").c_str(), nullptr,
-                           nullptr, &err), nullptr);
-    EXPECT_EQ(err, RAMIMG_EOPEN);
-    writeFileBytes(dir.path("junk"), std::vector<unsigned char>(2000, 0x5A));
-    EXPECT_EQ(openRAMImage(nullptr, dir.path("junk").c_str(), nullptr,
-                           nullptr, &err), nullptr);
-    EXPECT_EQ(err, RAMIMG_EUNKNOWN);
-    EXPECT_EQ(getRAMImageByName(dir.path("junk").c_str()), nullptr);
+    EXPECT_EQ(getRAMImageByName(a.c_str()), nullptr);
 
     // A tag naming a file record cannot become a memory image.
-    std::string a = makeBIL(dir, "a.bil", 4, 4, 1);
-    RAMImage *r = openRAMImage("filetag", a.c_str(), nullptr, nullptr, &err);
+    r = openFile("filetag", a, &err);
     ASSERT_NE(r, nullptr);
     ImageInfo mem = describe("filetag", IMG_MBIL, PIXEL_BYTE, 4, 4, 1, 0);
     EXPECT_EQ(openRAMImage("filetag", nullptr, &mem, nullptr, &err), nullptr);
     EXPECT_EQ(err, RAMIMG_ESYSTEM);
 
     // A failed reload under the tag leaves the record as it was.
-    EXPECT_EQ(openRAMImage("filetag", dir.path("missing").c_str(), nullptr,
-                           nullptr, &err), nullptr);
+    EXPECT_EQ(openFile("filetag", dir.path("missing"), &err), nullptr);
     EXPECT_EQ(err, RAMIMG_EOPEN);
     EXPECT_EQ(std::string(r->info.fileName), a);
     EXPECT_EQ(r->links, 1);
@@ -132,10 +105,10 @@ TEST(openRAMImage, ReloadUnderTagKeepsCountsAndClients)
     std::string a = makeBIL(dir, "a.bil", 4, 6, 1);
     std::string b = makeBIL(dir, "b.bil", 8, 3, 2);
     int err;
-    RAMImage *r = openRAMImage("t", a.c_str(), nullptr, nullptr, &err);
+    RAMImage *r = openFile("t", a, &err);
     RAMImageClient client = {onConfig, onUpdate, nullptr, nullptr, nullptr};
     ASSERT_EQ(openRAMImage("t", nullptr, nullptr, &client, &err), r);
-    EXPECT_EQ(openRAMImage("t", b.c_str(), nullptr, nullptr, &err), r);
+    EXPECT_EQ(openFile("t", b, &err), r);
     EXPECT_EQ(r->info.rows, 8);
     EXPECT_EQ(r->info.nbands, 2);
     EXPECT_EQ(std::string(r->info.fileName), b);
@@ -161,7 +134,7 @@ TEST(closeRAMImage, ClientsAndLocks)
     EXPECT_EQ(closeRAMImage(r, &client), 0);
     EXPECT_FALSE(inStore(r));
 
-    r = openRAMImage(nullptr, a.c_str(), nullptr, nullptr, &err);
+    r = openFile(nullptr, a, &err);
     EXPECT_EQ(attrRAMImage(r, RAMIMG_LOCKED), 0);
     EXPECT_EQ(closeRAMImage(r, nullptr), 0);
     EXPECT_TRUE(inStore(r));  // locked and unused: kept
@@ -228,21 +201,20 @@ TEST(setRAMImageBuf, SizingRuleAndShortMemory)
 {
     ScratchDir dir;
     int err;
-    // Narrow images fit whole: 127 lines at most, all rows when fewer.
-    std::string small = makeBIL(dir, "small.bil", 300, 512, 1);
-    RAMImage *r = openRAMImage(nullptr, small.c_str(), nullptr, nullptr, &err);
-    EXPECT_EQ(r->cacheLines, 127);
-    EXPECT_EQ(r->slotCount, 127);
-    closeRAMImage(r, nullptr);
-    std::string tiny = makeBIL(dir, "tiny.bil", 3, 512, 2);
-    r = openRAMImage(nullptr, tiny.c_str(), nullptr, nullptr, &err);
-    EXPECT_EQ(r->cacheLines, 3);
-    closeRAMImage(r, nullptr);
+    // Narrow images fit whole: 127 lines at most, all rows when fewer;
     // 8192 columns, 4 bands: the first size above 256 KiB is 8 lines.
-    std::string wide = makeBIL(dir, "wide.bil", 20, 8192, 4);
-    r = openRAMImage(nullptr, wide.c_str(), nullptr, nullptr, &err);
-    EXPECT_EQ(r->cacheLines, 8);
-    EXPECT_EQ(r->slotCount, 32);
+    const struct { int rows, columns, nbands, lines; } sizes[] = {
+        {300, 512, 1, 127}, {3, 512, 2, 3}, {20, 8192, 4, 8}};
+    RAMImage *r = nullptr;
+    for (const auto &c : sizes) {
+        if (r)
+            closeRAMImage(r, nullptr);
+        r = openFile(nullptr, makeBIL(dir, "s.bil", c.rows, c.columns,
+                                      c.nbands), &err);
+        ASSERT_NE(r, nullptr);
+        EXPECT_EQ(r->cacheLines, c.lines);
+        EXPECT_EQ(r->slotCount, c.lines * c.nbands);
+    }
 
     // Short of memory, a file record retries with fewer lines...
     CapturedOutput cap;
@@ -317,25 +289,17 @@ TEST(createRAMImage, DamagedHeadersCannotClaimHugeCaches)
               nullptr);
     EXPECT_EQ(err, RAMIMG_EHANDLE);
     // A 40-byte GIF whose logical screen is 60000 x 60000.
-    std::vector<unsigned char> gif = {'G', 'I', 'F', '8', '9', 'a'};
-    putLE16(gif, 60000);
-    putLE16(gif, 60000);
-    gif.insert(gif.end(), {0, 0, 0, 0x2C});
-    putLE16(gif, 0);
-    putLE16(gif, 0);
-    putLE16(gif, 1);
-    putLE16(gif, 1);
-    gif.insert(gif.end(), {0, 2, 2, 0x4C, 0x01, 0, 0x3B});
+    std::vector<unsigned char> gif = {
+        'G', 'I', 'F', '8', '9', 'a', 0x60, 0xEA, 0x60, 0xEA, 0, 0, 0,
+        0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 2, 0x4C, 0x01, 0, 0x3B};
     writeFileBytes(dir.path("vast.gif"), gif);
-    EXPECT_EQ(openRAMImage(nullptr, dir.path("vast.gif").c_str(), nullptr,
-                           nullptr, &err), nullptr);
+    EXPECT_EQ(openFile(nullptr, dir.path("vast.gif"), &err), nullptr);
     EXPECT_EQ(err, RAMIMG_EHANDLE);
     // The same picture with a modest screen opens.
     gif[6] = gif[8] = 100;
     gif[7] = gif[9] = 0;
     writeFileBytes(dir.path("small.gif"), gif);
-    RAMImage *r = openRAMImage(nullptr, dir.path("small.gif").c_str(),
-                               nullptr, nullptr, &err);
+    RAMImage *r = openFile(nullptr, dir.path("small.gif"), &err);
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->info.columns, 100);
     closeRAMImage(r, nullptr);

@@ -7,174 +7,107 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "core/hostField.h"
 #include "core/imgtype.h"
 #include "core/ramimg.h"
 #include "core/stdstream.h"
 #include "formats/erdas.h"
+#include "tests/support/imageRecords.h"
+#include "tests/support/probeSupport.h"
 #include "tests/support/testSupport.h"
 
 namespace {
 
 typedef std::vector<unsigned char> Bytes;
 
-void setLE16(Bytes &h, int off, uint16_t v)
+// A header in host order with the given magic and pack type, counts as
+// int32, then `pixelBytes` zero bytes.
+Bytes header(const char *magic, int npack, int bands, int columns, int rows,
+             size_t pixelBytes = 0)
 {
-    h[off] = v & 0xFF;
-    h[off + 1] = v >> 8;
-}
-
-void setLE32(Bytes &h, int off, uint32_t v)
-{
-    for (int i = 0; i < 4; i++)
-        h[off + i] = (v >> (8 * i)) & 0xFF;
-}
-
-void setFloat(Bytes &h, int off, float f)
-{
-    uint32_t v;
-    std::memcpy(&v, &f, 4);
-    setLE32(h, off, v);
-}
-
-uint32_t getLE32(const Bytes &h, int off)
-{
-    return h[off] | h[off + 1] << 8 | h[off + 2] << 16
-           | (uint32_t)h[off + 3] << 24;
-}
-
-float getFloat(const Bytes &h, int off)
-{
-    uint32_t v = getLE32(h, off);
-    float f;
-    std::memcpy(&f, &v, 4);
-    return f;
-}
-
-// A header with the given magic and pack type, counts as int32.
-Bytes header(const char *magic, int npack, int bands, int columns, int rows)
-{
-    Bytes h(128, 0);
+    Bytes h(128 + pixelBytes, 0);
     std::memcpy(h.data(), magic, 6);
-    setLE16(h, 6, (uint16_t)npack);
-    setLE16(h, 8, (uint16_t)bands);
-    setLE32(h, 16, (uint32_t)columns);
-    setLE32(h, 20, (uint32_t)rows);
+    putHostField<int16_t>(h.data(), 6, (int16_t)npack);
+    putHostField<int16_t>(h.data(), 8, (int16_t)bands);
+    putHostField<int32_t>(h.data(), 16, columns);
+    putHostField<int32_t>(h.data(), 20, rows);
     return h;
 }
 
-int probe(const std::string &path, ImageInfo *info, off_t start = 0)
+void putFloats(Bytes &h, int off, std::initializer_list<float> values)
 {
-    int fd = open(path.c_str(), O_RDWR);
-    lseek(fd, start, SEEK_SET);
-    std::memset(info, 0, sizeof *info);
-    int rc = imgErdas(fd, info);
-    EXPECT_EQ(lseek(fd, 0, SEEK_CUR), start);
-    close(fd);
-    return rc;
+    for (float v : values) {
+        putHostField<float>(h.data(), off, v);
+        off += 4;
+    }
 }
 
-ImageInfo describe(int imgid, int pixel, int bands, int columns, int rows)
-{
-    ImageInfo info;
-    std::memset(&info, 0, sizeof info);
-    info.imgid = imgid;
-    info.pixel = pixel;
-    info.nbands = bands;
-    info.columns = columns;
-    info.rows = rows;
-    info.transparent = -1;
-    return info;
-}
+const std::string hostMsbf = std::to_string(msbFirst());
 
 }  // namespace
 
-TEST(imgErdas, ReadsEveryFieldOfA74Header)
+// Every field of a 7.4 header, probed at file position 77; 7.3 float
+// counts; the pack types; refusals.
+TEST(imgErdas, HeadersOfEachVariant)
 {
-    ScratchDir dir;
-    Bytes h = header("HEAD74", 5, 3, 40, 30);
-    setLE32(h, 24, 17);          // left
-    setLE32(h, 28, (uint32_t)-4); // top
-    setFloat(h, 112, 500000.5f);
-    setFloat(h, 116, 4200000.0f);
-    setFloat(h, 120, 30.0f);
-    setFloat(h, 124, 28.5f);
-    h.resize(128 + 40 * 2 * 3 * 30);
-    writeFileBytes(dir.path("a.lan"), h);
+    Bytes h = header("HEAD74", 5, 3, 40, 30, 40 * 2 * 3 * 30);
+    putHostField<int32_t>(h.data(), 24, 17);  // left
+    putHostField<int32_t>(h.data(), 28, -4);  // top
+    putFloats(h, 112, {500000.5f, 4200000.0f, 30.0f, 28.5f});
+    MemoryFile f(h);
     ImageInfo info;
-    EXPECT_EQ(probe(dir.path("a.lan"), &info, 77), IMG_E74);
-    EXPECT_EQ(info.imgid, IMG_E74);
-    EXPECT_EQ(info.pixel, PIXEL_SHORT);
-    EXPECT_EQ(info.bits, 16);
-    EXPECT_EQ(info.nbands, 3);
-    EXPECT_EQ(info.columns, 40);
-    EXPECT_EQ(info.rows, 30);
-    EXPECT_EQ(info.left, 17);
-    EXPECT_EQ(info.top, -4);
-    EXPECT_EQ(info.offset, 128);
-    EXPECT_EQ(info.block, 80);
-    EXPECT_EQ(info.mapid, MAP_GRID);
-    EXPECT_EQ(info.msbf, msbFirst());
-    EXPECT_EQ(info.nindices, 0);
-    EXPECT_EQ(info.transparent, -1);
-    EXPECT_DOUBLE_EQ(info.x0, 500000.5);
-    EXPECT_DOUBLE_EQ(info.y0, 4200000.0);
-    EXPECT_DOUBLE_EQ(info.dx, 30.0);
-    EXPECT_DOUBLE_EQ(info.dy, 28.5);
-}
-
-TEST(imgErdas, VariantsPackTypesAndRefusals)
-{
-    ScratchDir dir;
-    std::string p = dir.path("b.lan");
-    ImageInfo info;
+    EXPECT_EQ(probeAt(f.path, &info, imgErdas, 77), IMG_E74);
+    EXPECT_EQ(infoLine(info), "E74 SHORT/16 40x30x3 off 128 block 80 msbf "
+              + hostMsbf + " GRID nind 0 tr -1 frame -4,17 vol 0"
+              " map 500000.5,4200000 cell 30,28.5");
 
     // 7.3: float counts truncated toward zero.
-    Bytes h = header("HEADER", 0, 2, 0, 0);
-    setFloat(h, 16, 100.9f);
-    setFloat(h, 20, 50.5f);
-    writeFileBytes(p, h);
-    EXPECT_EQ(probe(p, &info), IMG_E73);
+    h = header("HEADER", 0, 2, 0, 0);
+    putFloats(h, 16, {100.9f, 50.5f});
+    f.set(h);
+    EXPECT_EQ(probeAt(f.path, &info, imgErdas), IMG_E73);
     EXPECT_EQ(info.columns, 100);
     EXPECT_EQ(info.rows, 50);
     EXPECT_EQ(info.block, 100);
 
-    // 4 bits, odd width: 3 bytes per line, high nibble first.
-    writeFileBytes(p, header("E74BSQ", 1, 1, 5, 2));
-    EXPECT_EQ(probe(p, &info), IMG_E74BSQ);
-    EXPECT_EQ(info.pixel, PIXEL_4BITS);
-    EXPECT_EQ(info.block, 3);
-    EXPECT_EQ(info.msbf, 1);
-
-    const int pixels[] = {PIXEL_BYTE, PIXEL_4BITS, PIXEL_USHORT, PIXEL_LONG,
-                          PIXEL_FLOAT, PIXEL_SHORT};
-    const int blocks[] = {9, 5, 18, 36, 36, 18};
-    for (int npack = 0; npack < 6; npack++) {
-        writeFileBytes(p, header("HEAD74", npack, 1, 9, 1));
-        EXPECT_EQ(probe(p, &info), IMG_E74) << npack;
-        EXPECT_EQ(info.pixel, pixels[npack]) << npack;
-        EXPECT_EQ(info.block, blocks[npack]) << npack;
+    // 9 columns, one line: the pack types, 4 bits high nibble first with
+    // an odd width, bands sign-extended 16-bit; unknown pack types and
+    // magic, and a short file, are not ERDAS.
+    struct {
+        const char *magic;
+        int npack, bands, type, pixel, block;
+    } cases[] = {
+        {"HEAD74", 0, 1, IMG_E74, PIXEL_BYTE, 9},
+        {"E74BSQ", 1, 1, IMG_E74BSQ, PIXEL_4BITS, 5},
+        {"HEAD74", 2, 1, IMG_E74, PIXEL_USHORT, 18},
+        {"HEAD74", 3, 1, IMG_E74, PIXEL_LONG, 36},
+        {"HEAD74", 4, 1, IMG_E74, PIXEL_FLOAT, 36},
+        {"HEAD74", 5, 1, IMG_E74, PIXEL_SHORT, 18},
+        {"HEAD74", 0, 0xFFFF, IMG_E74, PIXEL_BYTE, 9},
+        {"HEAD74", 9, 1, 0, 0, 0},
+        {"HEAD74", 0xFFFF, 1, 0, 0, 0},
+        {"HEAD75", 0, 1, 0, 0, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.magic) + " " + std::to_string(c.npack));
+        f.set(header(c.magic, c.npack, c.bands, 9, 1));
+        ASSERT_EQ(probeAt(f.path, &info, imgErdas), c.type);
+        if (!c.type)
+            continue;
+        EXPECT_EQ(info.pixel, c.pixel);
+        EXPECT_EQ(info.block, c.block);
+        EXPECT_EQ(info.nbands, (int16_t)c.bands);
+        EXPECT_EQ(info.msbf, c.pixel == PIXEL_4BITS ? 1 : msbFirst());
     }
-
-    // Bands are sign-extended 16-bit.
-    writeFileBytes(p, header("HEAD74", 0, 0xFFFF, 9, 1));
-    EXPECT_EQ(probe(p, &info), IMG_E74);
-    EXPECT_EQ(info.nbands, -1);
-
-    // Unknown pack types, magic, and short files are not ERDAS.
-    writeFileBytes(p, header("HEAD74", 9, 1, 9, 1));
-    EXPECT_EQ(probe(p, &info), 0);
-    writeFileBytes(p, header("HEAD74", 0xFFFF, 1, 9, 1));
-    EXPECT_EQ(probe(p, &info), 0);
-    writeFileBytes(p, header("HEAD75", 0, 1, 9, 1));
-    EXPECT_EQ(probe(p, &info), 0);
-    Bytes shortFile = header("HEAD74", 0, 1, 9, 1);
-    shortFile.resize(127);
-    writeFileBytes(p, shortFile);
-    EXPECT_EQ(probe(p, &info), 0);
+    h = header("HEAD74", 0, 1, 9, 1);
+    h.resize(127);
+    f.set(h);
+    EXPECT_EQ(probeAt(f.path, &info, imgErdas), 0);
 }
 
 TEST(imgErdas, StoreRefusesImpossibleGeometry)
@@ -183,8 +116,7 @@ TEST(imgErdas, StoreRefusesImpossibleGeometry)
     ScratchDir dir;
     std::string p = dir.path("c.lan");
     Bytes h = header("HEADER", 0, 1, 0, 0);
-    setFloat(h, 16, 1e30f);
-    setFloat(h, 20, 5.0f);
+    putFloats(h, 16, {1e30f, 5.0f});
     writeFileBytes(p, h);
     int err = 0;
     EXPECT_EQ(openRAMImage(nullptr, p.c_str(), nullptr, nullptr, &err),
@@ -199,23 +131,23 @@ TEST(imgErdas, StoreRefusesImpossibleGeometry)
 TEST(initErdasHead, WritesTheLayoutOfEachVariant)
 {
     ScratchDir dir;
-    struct Case {
+    std::string p = dir.path("h.lan");
+    struct {
         int imgid;
         const char *magic;
     } cases[] = {{IMG_E74, "HEAD74"}, {IMG_E73, "HEADER"},
                  {IMG_E74BSQ, "E74BSQ"}};
-    for (const Case &c : cases) {
-        std::string p = dir.path("h.lan");
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.magic);
         writeFileBytes(p, Bytes(300, 0xEE));
-        ImageInfo info = describe(c.imgid, PIXEL_USHORT, 3, 21, 11);
-        std::snprintf(info.fileName, sizeof info.fileName, "%s", p.c_str());
+        ImageInfo info = describeImage(p, c.imgid, PIXEL_USHORT, 11, 21, 3,
+                                       0, 0, 0);
         info.top = 7;
         info.left = -2;
         info.x0 = 10.25;
         info.y0 = -3.5;
         info.dx = 0.5;
         info.dy = 2.0;
-        info.offset = 0;
         int fd = open(p.c_str(), O_RDWR);
         lseek(fd, 200, SEEK_SET);
         EXPECT_EQ(initErdasHead(fd, 1, &info), 128);
@@ -225,41 +157,22 @@ TEST(initErdasHead, WritesTheLayoutOfEachVariant)
         EXPECT_EQ(info.offset, 128);
         EXPECT_EQ(info.msbf, msbFirst());
 
-        Bytes h = readFileBytes(p);
-        ASSERT_EQ(h.size(), 300u);
-        EXPECT_EQ(std::string(h.begin(), h.begin() + 6), c.magic);
-        EXPECT_EQ(h[6], 2);
-        EXPECT_EQ(h[7], 0);
-        EXPECT_EQ(h[8], 3);
-        EXPECT_EQ(h[9], 0);
-        if (c.imgid == IMG_E73) {
-            EXPECT_EQ(getFloat(h, 16), 21.0f);
-            EXPECT_EQ(getFloat(h, 20), 11.0f);
-        } else {
-            EXPECT_EQ(getLE32(h, 16), 21u);
-            EXPECT_EQ(getLE32(h, 20), 11u);
-        }
-        EXPECT_EQ(getLE32(h, 24), (uint32_t)-2);
-        EXPECT_EQ(getLE32(h, 28), 7u);
-        EXPECT_EQ(getFloat(h, 112), 10.25f);
-        EXPECT_EQ(getFloat(h, 116), -3.5f);
-        EXPECT_EQ(getFloat(h, 120), 0.5f);
-        EXPECT_EQ(getFloat(h, 124), 2.0f);
-        for (int i = 10; i < 112; i++) {
-            if (i >= 16 && i < 32)
-                continue;
-            EXPECT_EQ(h[i], 0) << "byte " << i;
-        }
-        EXPECT_EQ(h[128], 0xEE);  // the pixel area is not the writer's
+        // Every header byte; the pixel area is not the writer's.
+        Bytes want = header(c.magic, 2, 3, 21, 11);
+        if (c.imgid == IMG_E73)
+            putFloats(want, 16, {21.0f, 11.0f});
+        putHostField<int32_t>(want.data(), 24, -2);
+        putHostField<int32_t>(want.data(), 28, 7);
+        putFloats(want, 112, {10.25f, -3.5f, 0.5f, 2.0f});
+        want.resize(300, 0xEE);
+        EXPECT_EQ(readFileBytes(p), want);
 
-        // What was written reads back the same.
         ImageInfo back;
-        EXPECT_EQ(probe(p, &back), c.imgid);
-        EXPECT_EQ(back.columns, 21);
-        EXPECT_EQ(back.rows, 11);
-        EXPECT_EQ(back.top, 7);
-        EXPECT_EQ(back.left, -2);
-        EXPECT_EQ(back.pixel, PIXEL_USHORT);
+        EXPECT_EQ(probeAt(p, &back, imgErdas), c.imgid);
+        EXPECT_EQ(infoLine(back), std::string(strImgID(c.imgid))
+                  + " USHORT/16 21x11x3 off 128 block 42 msbf " + hostMsbf
+                  + " GRID nind 0 tr -1 frame 7,-2 vol 0 map 10.25,-3.5"
+                  " cell 0.5,2");
     }
 }
 
@@ -267,10 +180,9 @@ TEST(initErdasHead, RefusesPixelTypesAndMissingSpace)
 {
     ScratchDir dir;
     std::string p = dir.path("r.lan");
-    const int bad[] = {PIXEL_UNKNOWN, PIXEL_1BIT, PIXEL_ULONG, PIXEL_SBYTE};
-    for (int pixel : bad) {
+    for (int pixel : {PIXEL_UNKNOWN, PIXEL_1BIT, PIXEL_ULONG, PIXEL_SBYTE}) {
         writeFileBytes(p, Bytes(200, 0x55));
-        ImageInfo info = describe(IMG_E74, pixel, 1, 10, 10);
+        ImageInfo info = describeImage("", IMG_E74, pixel, 10, 10, 1, 0, 0, 0);
         int fd = open(p.c_str(), O_RDWR);
         EXPECT_EQ(initErdasHead(fd, 0, &info), -1) << pixel;
         close(fd);
@@ -279,9 +191,8 @@ TEST(initErdasHead, RefusesPixelTypesAndMissingSpace)
 
     // Free space unknown (the path's folder does not exist): refused.
     CapturedOutput output;
-    ImageInfo info = describe(IMG_E74, PIXEL_BYTE, 2, 10, 5);
-    std::snprintf(info.fileName, sizeof info.fileName, "%s",
-                  dir.path("none/x.lan").c_str());
+    ImageInfo info = describeImage(dir.path("none/x.lan"), IMG_E74,
+                                   PIXEL_BYTE, 5, 10, 2, 0, 0, 0);
     writeFileBytes(p, Bytes(10, 1));
     int fd = open(p.c_str(), O_RDWR);
     EXPECT_EQ(initErdasHead(fd, 1, &info), -1);
@@ -289,8 +200,8 @@ TEST(initErdasHead, RefusesPixelTypesAndMissingSpace)
               "Insufficient disk space. Requested:228 Available:-1\n");
     // More than any disk holds.
     output.clear();
-    info = describe(IMG_E74, PIXEL_FLOAT, 30000, 1 << 20, 1 << 20);
-    std::snprintf(info.fileName, sizeof info.fileName, "%s", p.c_str());
+    info = describeImage(p, IMG_E74, PIXEL_FLOAT, 1 << 20, 1 << 20, 30000,
+                         0, 0, 0);
     EXPECT_EQ(initErdasHead(fd, 1, &info), -1);
     EXPECT_EQ(output.err().rfind("Insufficient disk space. Requested:"
                                  "131941395333120128 Available:", 0), 0u)
@@ -298,25 +209,18 @@ TEST(initErdasHead, RefusesPixelTypesAndMissingSpace)
     close(fd);
     EXPECT_EQ(readFileBytes(p), Bytes(10, 1));
 
-    // Through the registry: a created file is removed again.
-    info = describe(IMG_E74, PIXEL_SBYTE, 1, 4, 4);
-    std::snprintf(info.fileName, sizeof info.fileName, "%s",
-                  dir.path("s.lan").c_str());
+    // Through the registry: a created file is removed again; a good one
+    // is the header and zero lines of (columns + 1) / 2 bytes for 4 bits.
+    info = describeImage(dir.path("s.lan"), IMG_E74, PIXEL_SBYTE, 4, 4, 1,
+                         0, 0, 0);
     EXPECT_EQ(createImage(&info), -1);
     EXPECT_NE(access(info.fileName, F_OK), 0);
-}
-
-TEST(createImage, ErdasFileSizesAndZeroData)
-{
-    ScratchDir dir;
-    ImageInfo info = describe(IMG_E74BSQ, PIXEL_4BITS, 3, 5, 10);
-    std::snprintf(info.fileName, sizeof info.fileName, "%s",
-                  dir.path("n.lan").c_str());
+    info = describeImage(dir.path("n.lan"), IMG_E74BSQ, PIXEL_4BITS, 10, 5, 3,
+                         0, 0, 0);
     EXPECT_EQ(createImage(&info), 128);
     Bytes b = readFileBytes(info.fileName);
-    EXPECT_EQ(b.size(), 128u + 3 * 3 * 10);
-    for (size_t i = 128; i < b.size(); i++)
-        ASSERT_EQ(b[i], 0);
+    ASSERT_EQ(b.size(), 128u + 3 * 3 * 10);
+    EXPECT_EQ(Bytes(b.begin() + 128, b.end()), Bytes(90, 0));
 }
 
 TEST(hdrv, ReversesExactlyTheNumericFields)
@@ -324,17 +228,12 @@ TEST(hdrv, ReversesExactlyTheNumericFields)
     Bytes h(128);
     for (int i = 0; i < 128; i++)
         h[i] = (unsigned char)i;
-    Bytes r = h;
+    Bytes r = h, expect = h;
     hdrv(r.data());
-    const int f16[] = {6, 8, 10, 88, 90, 106};
-    const int f32[] = {16, 20, 24, 28, 36, 40, 108, 112, 116, 120, 124};
-    Bytes expect = h;
-    for (int o : f16)
+    for (int o : {6, 8, 10, 88, 90, 106})
         std::swap(expect[o], expect[o + 1]);
-    for (int o : f32) {
-        std::swap(expect[o], expect[o + 3]);
-        std::swap(expect[o + 1], expect[o + 2]);
-    }
+    for (int o : {16, 20, 24, 28, 36, 40, 108, 112, 116, 120, 124})
+        std::reverse(expect.begin() + o, expect.begin() + o + 4);
     EXPECT_EQ(r, expect);
     hdrv(r.data());
     EXPECT_EQ(r, h);
@@ -346,10 +245,7 @@ TEST(OpenOLDERDAS, ReadsHeadersAndLines)
     std::string p = dir.path("d.lan");
     // 7.3 header: every count a float; BYTE, 2 bands, 4 x 3.
     Bytes h = header("HEADER", 0, 2, 0, 0);
-    setFloat(h, 16, 4.7f);
-    setFloat(h, 20, 3.2f);
-    setFloat(h, 24, 2.0f);
-    setFloat(h, 28, 9.9f);
+    putFloats(h, 16, {4.7f, 3.2f, 2.0f, 9.9f});
     for (int row = 0; row < 3; row++)
         for (int band = 0; band < 2; band++)
             for (int x = 0; x < 4; x++)
@@ -359,11 +255,10 @@ TEST(OpenOLDERDAS, ReadsHeadersAndLines)
     int fd = OpenOLDERDAS(p.c_str(), buf);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(std::string((char *)buf, 6), "HEAD74");
-    Bytes got(buf, buf + 128);
-    EXPECT_EQ(getLE32(got, 16), 4u);
-    EXPECT_EQ(getLE32(got, 20), 3u);
-    EXPECT_EQ(getLE32(got, 24), 2u);
-    EXPECT_EQ(getLE32(got, 28), 9u);
+    EXPECT_EQ(hostField<int32_t>(buf, 16), 4);
+    EXPECT_EQ(hostField<int32_t>(buf, 20), 3);
+    EXPECT_EQ(hostField<int32_t>(buf, 24), 2);
+    EXPECT_EQ(hostField<int32_t>(buf, 28), 9);
     EXPECT_EQ(nBitsErdas(buf), 8);
     EXPECT_EQ(pixelType(buf), 0);
     unsigned char line[8];
@@ -390,17 +285,6 @@ TEST(OpenOLDERDAS, ReadsHeadersAndLines)
               dir.path("missing.lan") + ": No such file or directory\n");
 }
 
-namespace {
-
-// In a forked child the package's streams go to the real descriptors.
-void toRealStreams(int which, const char *text, int length)
-{
-    if (write(which == 8 ? 2 : 1, text, (size_t)length) < 0)
-        return;
-}
-
-}  // namespace
-
 TEST(OpenOLDERDASDeathTest, ProcessEndingFailures)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
@@ -408,30 +292,15 @@ TEST(OpenOLDERDASDeathTest, ProcessEndingFailures)
     std::string p = dir.path("e.lan");
     writeFileBytes(p, header("E74BSQ", 0, 1, 4, 4));
     unsigned char buf[128];
-    EXPECT_EXIT(
-        {
-            setStdStreamSink(toRealStreams);
-            OpenOLDERDAS(p.c_str(), buf);
-        },
-        testing::ExitedWithCode(255), "^Not an ERDAS file.\n$");
-
+    auto child = [] { setStdStreamSink(streamsToDescriptors); };
+    EXPECT_EXIT({ child(); OpenOLDERDAS(p.c_str(), buf); },
+                testing::ExitedWithCode(255), "^Not an ERDAS file.\n$");
     Bytes h5 = header("HEAD74", 5, 1, 4, 4);
-    EXPECT_EXIT(
-        {
-            setStdStreamSink(toRealStreams);
-            nBitsErdas(h5.data());
-        },
-        testing::ExitedWithCode(1), "^Unsupported NPACK 5\n$");
-
+    EXPECT_EXIT({ child(); nBitsErdas(h5.data()); },
+                testing::ExitedWithCode(1), "^Unsupported NPACK 5\n$");
     // A line beyond the end of the file: short read.
-    Bytes h = header("HEAD74", 0, 2, 4, 3);
-    h.resize(128 + 2 * 4 * 3);
-    writeFileBytes(p, h);
-    EXPECT_EXIT(
-        {
-            setStdStreamSink(toRealStreams);
-            int fd = OpenOLDERDAS(p.c_str(), buf);
-            GetErdasLine(buf, fd, 1, 3, buf);
-        },
-        testing::ExitedWithCode(1), "^read in GetErdasLine: ");
+    writeFileBytes(p, header("HEAD74", 0, 2, 4, 3, 2 * 4 * 3));
+    EXPECT_EXIT({ child(); int fd = OpenOLDERDAS(p.c_str(), buf);
+                  GetErdasLine(buf, fd, 1, 3, buf); },
+                testing::ExitedWithCode(1), "^read in GetErdasLine: ");
 }

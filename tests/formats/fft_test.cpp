@@ -7,33 +7,29 @@
 #include <unistd.h>
 
 #include <cfloat>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "core/hist.h"
+#include "core/hostField.h"
 #include "core/imgtype.h"
-#include "core/lineAccess.h"
 #include "core/ramimg.h"
 #include "core/stdstream.h"
 #include "formats/fft.h"
+#include "tests/support/probeSupport.h"
 #include "tests/support/testSupport.h"
 
 namespace {
 
-double headDouble(const unsigned char *h, int off)
+/* `count` numbers of type T from offset `off` of a header. */
+template <typename T>
+std::vector<T> fieldsAt(const unsigned char *h, int off, int count)
 {
-    double v;
-    std::memcpy(&v, h + off, 8);
-    return v;
-}
-
-int32_t headInt(const unsigned char *h, int off)
-{
-    int32_t v;
-    std::memcpy(&v, h + off, 4);
+    std::vector<T> v;
+    for (int i = 0; i < count; i++)
+        v.push_back(hostField<T>(h, off + i * (int)sizeof(T)));
     return v;
 }
 
@@ -51,25 +47,6 @@ std::vector<float> spectrum(int count, int from = 0)
     return v;
 }
 
-/* In a death-test child the package's standard error goes to fd 2, where
- * EXPECT_EXIT looks for the message. */
-void stderrToFd2(int, const char *text, int length)
-{
-    if (write(2, text, (size_t)length) < 0)
-        std::abort();
-}
-
-int probe(const std::string &path, ImageInfo *info)
-{
-    int fd = open(path.c_str(), O_RDONLY);
-    EXPECT_GE(fd, 0);
-    std::memset(info, 0, sizeof *info);
-    int rc = imgFFT(fd, info);
-    EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 0);
-    close(fd);
-    return rc;
-}
-
 } // namespace
 
 // A fresh header: text, source name cut to 64 characters, numbers at their
@@ -78,23 +55,15 @@ TEST(fftInitHead, Layout)
 {
     unsigned char h[FFT_HEADER_SIZE];
     std::memset(h, 0xAB, sizeof h);
-    std::string longName(70, 'n');
-    fftInitHead(h, longName.c_str(), 2, 256, 512, 200, 500, 3);
+    fftInitHead(h, std::string(70, 'n').c_str(), 2, 256, 512, 200, 500, 3);
     EXPECT_EQ(std::memcmp(h, "FFT IMAGE FILE\0\0", 16), 0);
     EXPECT_EQ(std::string((char *)h + 16, 64), std::string(64, 'n'));
-    EXPECT_EQ(headInt(h, 80), 2);
-    EXPECT_EQ(headInt(h, 84), 256);
-    EXPECT_EQ(headInt(h, 88), 512);
-    EXPECT_EQ(headInt(h, 92), 200);
-    EXPECT_EQ(headInt(h, 96), 500);
-    EXPECT_EQ(headInt(h, 100), 3);
-    EXPECT_EQ(headDouble(h, 104), 0.0);
-    EXPECT_EQ(headDouble(h, 112), -DBL_MAX);
-    EXPECT_EQ(headDouble(h, 120), DBL_MAX);
-    EXPECT_EQ(headDouble(h, 128), -DBL_MAX);
-    EXPECT_EQ(headDouble(h, 136), DBL_MAX);
-    for (int off = 144; off < FFT_HEADER_SIZE; off++)
-        ASSERT_EQ(h[off], 0) << off;
+    EXPECT_EQ(fieldsAt<int32_t>(h, 80, 6),
+              (std::vector<int32_t>{2, 256, 512, 200, 500, 3}));
+    EXPECT_EQ(fieldsAt<double>(h, 104, 5),
+              (std::vector<double>{0, -DBL_MAX, DBL_MAX, -DBL_MAX, DBL_MAX}));
+    EXPECT_EQ(std::vector<unsigned char>(h + 144, h + FFT_HEADER_SIZE),
+              std::vector<unsigned char>(FFT_HEADER_SIZE - 144, 0));
 }
 
 // Two calls of 4 and 12 values: N 16, each mean over all 16, extremes from
@@ -104,43 +73,37 @@ TEST(statFFT, AccumulatesOverCalls)
     unsigned char h[FFT_HEADER_SIZE];
     fftInitHead(h, "src", 1, 4, 4, 4, 4, 0);
     std::vector<float> v;
+    double sr = 0, si = 0, sr2 = 0, si2 = 0;
     for (int k = 0; k < 16; k++) {
         v.push_back(1.5f * k - 3.0f);      /* increasing real parts */
         v.push_back(10.0f - 0.25f * k * k);
-    }
-    statFFT(h, 4, v.data());
-    statFFT(h, 12, v.data() + 8);
-    statFFT(h, 0, v.data());
-    double sr = 0, si = 0, sr2 = 0, si2 = 0;
-    for (int k = 0; k < 16; k++) {
         sr += v[2 * k];
         si += v[2 * k + 1];
         sr2 += (double)v[2 * k] * v[2 * k];
         si2 += (double)v[2 * k + 1] * v[2 * k + 1];
     }
-    EXPECT_EQ(headDouble(h, 104), 16.0);
-    EXPECT_DOUBLE_EQ(headDouble(h, 112), 19.5);
-    EXPECT_DOUBLE_EQ(headDouble(h, 120), -3.0);
-    EXPECT_DOUBLE_EQ(headDouble(h, 128), 10.0);
-    EXPECT_DOUBLE_EQ(headDouble(h, 136), 10.0 - 0.25 * 225);
-    EXPECT_NEAR(headDouble(h, 144), sr / 16, 1e-5);
-    EXPECT_NEAR(headDouble(h, 152), si / 16, 1e-5);
-    EXPECT_NEAR(headDouble(h, 160), sr2 / 16, 1e-3);
-    EXPECT_NEAR(headDouble(h, 168), si2 / 16, 1e-3);
+    statFFT(h, 4, v.data());
+    statFFT(h, 12, v.data() + 8);
+    statFFT(h, 0, v.data());
+    EXPECT_EQ(fieldsAt<double>(h, 104, 5),
+              (std::vector<double>{16, 19.5, -3, 10, 10 - 0.25 * 225}));
+    EXPECT_NEAR(hostField<double>(h, 144), sr / 16, 1e-5);
+    EXPECT_NEAR(hostField<double>(h, 152), si / 16, 1e-5);
+    EXPECT_NEAR(hostField<double>(h, 160), sr2 / 16, 1e-3);
+    EXPECT_NEAR(hostField<double>(h, 168), si2 / 16, 1e-3);
 
     // One value sets both extremes of each part.
     fftInitHead(h, "src", 1, 4, 4, 4, 4, 0);
     float one[2] = {-7.0f, 3.0f};
     statFFT(h, 1, one);
-    EXPECT_EQ(headDouble(h, 112), -7.0);
-    EXPECT_EQ(headDouble(h, 120), -7.0);
-    EXPECT_EQ(headDouble(h, 128), 3.0);
-    EXPECT_EQ(headDouble(h, 136), 3.0);
+    EXPECT_EQ(fieldsAt<double>(h, 112, 4),
+              (std::vector<double>{-7, -7, 3, 3}));
 }
 
 // A file made with the direct access: rows written with statistics, a
 // strip written over them, the header written back; then read back by
 // rows and by strips, probed, and its statistics taken by imgHist.
+// Strips written with statistics count P x count values.
 TEST(FFTFile, RoundTrip)
 {
     ScratchDir dir;
@@ -153,7 +116,7 @@ TEST(FFTFile, RoundTrip)
     std::vector<float> all = spectrum(P * Q);
     PutFFTFileBlock(h, fd, all.data(), 0, 3, 1);
     PutFFTFileBlock(h, fd, all.data() + 3 * Q * 2, 3, P - 3, 1);
-    EXPECT_EQ(headDouble(h, 104), (double)P * Q);
+    EXPECT_EQ(hostField<double>(h, 104), (double)P * Q);
     // Overwrite columns 5..8 of every row without statistics.
     std::vector<float> strip;
     for (int r = 0; r < P; r++)
@@ -165,7 +128,7 @@ TEST(FFTFile, RoundTrip)
             strip.push_back(all[2 * k + 1]);
         }
     PutFFTFileSeg(h, fd, strip.data(), 5, 4, 0);
-    EXPECT_EQ(headDouble(h, 104), (double)P * Q);
+    EXPECT_EQ(hostField<double>(h, 104), (double)P * Q);
     PutFFTHead(h, fd);
     close(fd);
 
@@ -187,14 +150,12 @@ TEST(FFTFile, RoundTrip)
     float *seg = GetFFTFileSeg(h2, fd, nullptr, 6, 3);   /* allocated */
     ASSERT_NE(seg, nullptr);
     for (int r = 0; r < P; r++)
-        for (int c = 0; c < 3; c++) {
-            ASSERT_EQ(seg[(r * 3 + c) * 2], all[(r * Q + 6 + c) * 2]);
-            ASSERT_EQ(seg[(r * 3 + c) * 2 + 1], all[(r * Q + 6 + c) * 2 + 1]);
-        }
+        for (int c = 0; c < 3 * 2; c++)
+            ASSERT_EQ(seg[r * 3 * 2 + c], all[(r * Q + 6) * 2 + c]);
     std::free(seg);
 
     ImageInfo info;
-    ASSERT_EQ(probe(path, &info), 1);
+    ASSERT_EQ(probeAt(path, &info, imgFFT), 1);
     Hist hist[2];
     std::memset(hist, 0, sizeof hist);
     EXPECT_EQ(imgHist(fd, &info, hist), 1);
@@ -217,65 +178,44 @@ TEST(FFTFile, RoundTrip)
     EXPECT_EQ(hist[1].max, 3.0);
     info.imgid = IMG_BIP;
     EXPECT_EQ(imgHist(fd, &info, hist), 0);
-    close(fd);
-}
 
-// Strips written with statistics count P x count values, row segment by
-// row segment.
-TEST(FFTFile, StripStatistics)
-{
-    ScratchDir dir;
-    unsigned char h[FFT_HEADER_SIZE];
+    // A strip of 2 columns with statistics: 8 rows x 2 values.
     fftInitHead(h, "x", 1, 4, 8, 4, 8, 0);
-    int fd = OpenNEWFFTFile(dir.path("t.fft").c_str(), h);
-    ASSERT_GE(fd, 0);
-    std::vector<float> strip = spectrum(4 * 2, 3);
+    strip = spectrum(4 * 2, 3);
     PutFFTFileSeg(h, fd, strip.data(), 6, 2, 1);
-    EXPECT_EQ(headDouble(h, 104), 8.0);
+    EXPECT_EQ(hostField<double>(h, 104), 8.0);
     double mean = 0;
     for (int k = 3; k < 11; k++)
         mean += re(k) / 8.0;
-    EXPECT_NEAR(headDouble(h, 144), mean, 1e-6);
+    EXPECT_NEAR(hostField<double>(h, 144), mean, 1e-6);
     close(fd);
 }
 
 // A 256 x 512 file opens as FLOAT, 2 bands, block 4096; the text must end
-// with its zero byte; a short file is not FFT; the registry finds it.
+// with its zero byte; a short file or a zero Q is not FFT; the registry
+// finds it.
 TEST(imgFFT, Probe)
 {
-    ScratchDir dir;
     unsigned char h[FFT_HEADER_SIZE];
     fftInitHead(h, "src", 1, 256, 512, 256, 512, 1);
     std::vector<unsigned char> file(h, h + FFT_HEADER_SIZE);
-    writeFileBytes(dir.path("a.fft"), file);
+    MemoryFile f(file);
     ImageInfo info;
-    ASSERT_EQ(probe(dir.path("a.fft"), &info), 1);
-    EXPECT_EQ(info.imgid, IMG_FFT);
-    EXPECT_EQ(info.pixel, PIXEL_FLOAT);
-    EXPECT_EQ(info.nbands, 2);
-    EXPECT_EQ(info.rows, 256);
-    EXPECT_EQ(info.columns, 512);
-    EXPECT_EQ(info.block, 4096);
-    EXPECT_EQ(info.offset, 1024);
-    EXPECT_EQ(info.mapid, MAP_GRID);
-    EXPECT_EQ(info.msbf, msbFirst());
-
-    int fd = open(dir.path("a.fft").c_str(), O_RDONLY);
+    ASSERT_EQ(probeAt(f.path, &info, imgFFT), 1);
+    EXPECT_EQ(infoLine(info), "FFT FLOAT/32 512x256x2 off 1024 block 4096 msbf "
+              + std::to_string(msbFirst())
+              + " GRID nind 0 tr -1 frame 0,0 vol 0 map 0,0 cell 1,1");
     void *priv = nullptr;
-    EXPECT_EQ(imgTypes(fd, "a.fft", &info, &priv), IMG_FFT);
-    close(fd);
+    EXPECT_EQ(imgTypes(f.fd, "a.fft", &info, &priv), IMG_FFT);
 
-    std::vector<unsigned char> more = file;
-    more[14] = 'S';
-    writeFileBytes(dir.path("b.fft"), more);
-    EXPECT_EQ(probe(dir.path("b.fft"), &info), 0);
-    writeFileBytes(dir.path("c.fft"),
-                   std::vector<unsigned char>(file.begin(), file.end() - 1));
-    EXPECT_EQ(probe(dir.path("c.fft"), &info), 0);
-    std::vector<unsigned char> zeroQ = file;
+    std::vector<unsigned char> notText = file, zeroQ = file;
+    notText[14] = 'S';
     std::memset(&zeroQ[88], 0, 4);
-    writeFileBytes(dir.path("d.fft"), zeroQ);
-    EXPECT_EQ(probe(dir.path("d.fft"), &info), 0);
+    for (const auto &bad : {notText, zeroQ,
+             std::vector<unsigned char>(file.begin(), file.end() - 1)}) {
+        f.set(bad);
+        EXPECT_EQ(probeAt(f.path, &info, imgFFT), 0);
+    }
 }
 
 // The reading routines answer null with their messages and leave the file
@@ -288,40 +228,38 @@ TEST(FFTFile, ReadFailures)
     fftInitHead(h, "x", 1, 4, 4, 4, 4, 0);
     int fd = OpenNEWFFTFile(path.c_str(), h);
     ASSERT_GE(fd, 0);
-    std::vector<float> buf(4 * 4 * 2, 0.0f);
-    std::vector<float> two = spectrum(8);
+    std::vector<float> buf(4 * 4 * 2, 0.0f), two = spectrum(8);
     PutFFTFileBlock(h, fd, two.data(), 0, 2, 0);   /* rows 2, 3 absent */
     std::vector<unsigned char> before = readFileBytes(path);
     CapturedOutput cap;
-    EXPECT_EQ(GetFFTFileBlock(h, fd, buf.data(), 1, 2), nullptr);
-    EXPECT_EQ(cap.err(), "read error in GetFFTFileBlock: unexpected end of file\n");
-    cap.clear();
-    EXPECT_EQ(GetFFTFileSeg(h, fd, nullptr, 0, 1), nullptr);
-    EXPECT_EQ(cap.err(), "read error in GetFFTFileSeg: unexpected end of file\n");
-    cap.clear();
-    EXPECT_EQ(GetFFTFileBlock(h, fd, buf.data(), 3, 2), nullptr);
-    EXPECT_EQ(cap.err(), "lseek error in GetFFTFileBlock: Invalid argument\n");
-    cap.clear();
-    EXPECT_EQ(GetFFTFileSeg(h, fd, buf.data(), -1, 2), nullptr);
-    EXPECT_EQ(cap.err(), "lseek error in GetFFTFileSeg: Invalid argument\n");
-    cap.clear();
-    EXPECT_EQ(GetFFTFileBlock(h, -1, buf.data(), 0, 1), nullptr);
-    EXPECT_EQ(cap.err(), "lseek error in GetFFTFileBlock: Bad file descriptor\n");
+    auto fails = [&](const void *got, const std::string &message) {
+        EXPECT_EQ(got, nullptr);
+        EXPECT_EQ(cap.err(), message);
+        cap.clear();
+    };
+    fails(GetFFTFileBlock(h, fd, buf.data(), 1, 2),
+          "read error in GetFFTFileBlock: unexpected end of file\n");
+    fails(GetFFTFileSeg(h, fd, nullptr, 0, 1),
+          "read error in GetFFTFileSeg: unexpected end of file\n");
+    fails(GetFFTFileBlock(h, fd, buf.data(), 3, 2),
+          "lseek error in GetFFTFileBlock: Invalid argument\n");
+    fails(GetFFTFileSeg(h, fd, buf.data(), -1, 2),
+          "lseek error in GetFFTFileSeg: Invalid argument\n");
+    fails(GetFFTFileBlock(h, -1, buf.data(), 0, 1),
+          "lseek error in GetFFTFileBlock: Bad file descriptor\n");
     EXPECT_EQ(readFileBytes(path), before);
     close(fd);
 
-    cap.clear();
     std::string missing = dir.path("none.fft");
     EXPECT_EQ(OpenOLDFFTFile(missing.c_str(), h), -1);
     EXPECT_EQ(cap.err(), missing + ": No such file or directory\n");
-    cap.clear();
-    writeFileBytes(dir.path("text.fft"), std::vector<unsigned char>(2000, 'F'));
-    EXPECT_EQ(OpenOLDFFTFile(dir.path("text.fft").c_str(), h), -1);
-    EXPECT_EQ(cap.err(), "Not an FFT image file!\n");
-    cap.clear();
-    writeFileBytes(dir.path("short.fft"), std::vector<unsigned char>(h, h + 1000));
-    EXPECT_EQ(OpenOLDFFTFile(dir.path("short.fft").c_str(), h), -1);
-    EXPECT_EQ(cap.err(), "Not an FFT image file!\n");
+    for (const auto &bad : {std::vector<unsigned char>(2000, 'F'),
+                            std::vector<unsigned char>(h, h + 1000)}) {
+        cap.clear();
+        writeFileBytes(dir.path("bad.fft"), bad);
+        EXPECT_EQ(OpenOLDFFTFile(dir.path("bad.fft").c_str(), h), -1);
+        EXPECT_EQ(cap.err(), "Not an FFT image file!\n");
+    }
 }
 
 // The writers end the process with status 1 after their messages.
@@ -336,7 +274,7 @@ TEST(FFTFileDeathTest, WritersEndTheProcess)
     ASSERT_GE(fd, 0);
     close(fd);
     std::vector<float> v = spectrum(4);
-    auto child = [] { setStdStreamSink(stderrToFd2); };
+    auto child = [] { setStdStreamSink(streamsToDescriptors); };
 
     EXPECT_EXIT({ child(); int ro = open(path.c_str(), O_RDONLY);
                   PutFFTHead(h, ro); },
