@@ -93,10 +93,12 @@ int imgBASIC(int fd, ImageInfo *info)
             || rows < 1 || columns < 1 || offset < 0 || nindices < 0
             || nindices > 256)
         return 0;
+    /* A line of all bands must fit an int (checked by division: the
+     * product of two damaged fields overflows even 64 bits). */
+    if (columns > INT_MAX / 4 / nbands)
+        return 0;
     int bits = pixelBits(pixel);
     int64_t block = basicBlock(imgid, columns, bits, nbands);
-    if ((int64_t)columns * 4 * nbands > INT_MAX || block > INT_MAX)
-        return 0;
     info->msbf = hostField<int32_t>(h, 16) ? 1 : 0;
     info->imgid = imgid;
     info->mapid = hostField<int32_t>(h, 24);

@@ -29,6 +29,7 @@
 #include <unistd.h>
 
 #include <cassert>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -465,8 +466,9 @@ static int geometryUsable(const ImageInfo &info)
 {
     if (info.rows < 1 || info.columns < 1 || info.nbands < 1)
         return 0;
-    int64_t line = (int64_t)info.columns * 4 * info.nbands;
-    return line < 0x7FFFFFFF && info.bits >= 0;
+    /* By division: the product of two damaged fields can overflow even
+     * 64 bits. */
+    return info.columns <= INT_MAX / 4 / info.nbands && info.bits >= 0;
 }
 
 /* A file may ask for a large cache only when it could hold the pixels

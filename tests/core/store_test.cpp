@@ -288,6 +288,17 @@ TEST(createRAMImage, DamagedHeadersCannotClaimHugeCaches)
     EXPECT_EQ(openRAMImage(nullptr, info.fileName, nullptr, nullptr, &err),
               nullptr);
     EXPECT_EQ(err, RAMIMG_EHANDLE);
+    // An ELAS header whose columns times bands overflows 64 bits once
+    // multiplied by the widest pixel.
+    std::vector<unsigned char> elas;
+    for (uint32_t v : {1024u, 1u, 1u, 1u, 1u, 1800000000u, 2000000000u,
+                       4321u})
+        putLE32(elas, v);
+    elas.resize(1024, 0);
+    writeFileBytes(dir.path("wide.elas"), elas);
+    EXPECT_EQ(openRAMImage(nullptr, dir.path("wide.elas").c_str(), nullptr,
+                           nullptr, &err), nullptr);
+    EXPECT_EQ(err, RAMIMG_EHANDLE);
     // A 40-byte GIF whose logical screen is 60000 x 60000.
     std::vector<unsigned char> gif = {
         'G', 'I', 'F', '8', '9', 'a', 0x60, 0xEA, 0x60, 0xEA, 0, 0, 0,
