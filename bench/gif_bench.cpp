@@ -11,12 +11,9 @@
  *	machine does not distort the ratios, and the wall time beside it.
  *	Usage: gif_bench ?size?
  */
-#include <sys/resource.h>
 #include <tcl.h>
-#include <time.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -25,27 +22,7 @@
 
 #include "core/ramimg.h"
 #include "formats/gif.h"
-
-static double now(void)
-{
-    return std::chrono::duration<double>(
-               std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-static double cpuSelf(void)
-{
-    timespec ts;
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return ts.tv_sec + ts.tv_nsec * 1e-9;
-}
-
-static double cpuChildren(void)
-{
-    rusage u;
-    getrusage(RUSAGE_CHILDREN, &u);
-    return u.ru_utime.tv_sec + u.ru_utime.tv_usec * 1e-6
-           + u.ru_stime.tv_sec + u.ru_stime.tv_usec * 1e-6;
-}
+#include "benchClock.h"
 
 struct Timing {
     double cpu = -1, wall = -1;     /* best of the runs */
@@ -63,10 +40,10 @@ static Timing timeCommand(const std::string &cmd, int runs)
 {
     Timing t;
     for (int i = 0; i < runs; i++) {
-        double c0 = cpuChildren(), t0 = now();
+        double c0 = childCpuSeconds(), t0 = wallSeconds();
         if (std::system(cmd.c_str()) != 0)
             return Timing();
-        t.add(cpuChildren() - c0, now() - t0);
+        t.add(childCpuSeconds() - c0, wallSeconds() - t0);
     }
     return t;
 }
@@ -118,7 +95,7 @@ int benchMain(Tcl_Interp *, int argc, char **argv)
     Timing velk;
     bool correct = true;
     for (int run = 0; run < 5; run++) {
-        double c0 = cpuSelf(), t0 = now();
+        double c0 = cpuSeconds(), t0 = wallSeconds();
         int err;
         RAMImage *r = openRAMImage(nullptr, gif.c_str(), nullptr, nullptr,
                                    &err);
@@ -126,7 +103,7 @@ int benchMain(Tcl_Interp *, int argc, char **argv)
             std::fprintf(stderr, "gif_bench: cannot read %s\n", gif.c_str());
             return 1;
         }
-        velk.add(cpuSelf() - c0, now() - t0);
+        velk.add(cpuSeconds() - c0, wallSeconds() - t0);
         for (int y = 0; y < size && correct; y++)
             for (int x = 0; x < size; x++)
                 if (r->info.palette[r->buffer[(size_t)y * r->lineBytes + x]][0]

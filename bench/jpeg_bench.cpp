@@ -14,7 +14,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -24,12 +23,7 @@
 
 #include "core/ramimg.h"
 #include "formats/jpeg.h"
-
-static double seconds(std::chrono::steady_clock::time_point t0)
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now()
-                                         - t0).count();
-}
+#include "benchClock.h"
 
 /* A photo-like picture: smooth gradients with some texture, as PPM. */
 static std::vector<unsigned char> makePicture(int n)
@@ -93,22 +87,22 @@ static bool makeJpeg(const std::string &dir, int n, const std::string &jpg,
  * line of every band.  Returns the seconds taken, or -1. */
 static double throughStore(const std::string &jpg, unsigned *checksum)
 {
-    auto t0 = std::chrono::steady_clock::now();
+    double t0 = wallSeconds();
     int err;
     RAMImage *r = openRAMImage(nullptr, jpg.c_str(), nullptr, nullptr, &err);
     if (!r)
         return -1;
-    double tOpen = seconds(t0);
+    double tOpen = wallSeconds() - t0;
     /* The first line read decodes the whole picture into the cache. */
     unsigned sum = r->getLine(r, 0, 0, 1)[0];
-    double tDecode = seconds(t0);
+    double tDecode = wallSeconds() - t0;
     for (int y = 0; y < r->info.rows; y++)
         for (int b = 0; b < r->info.nbands; b++)
             sum += r->getLine(r, y, b, 1)[y % r->info.columns];
-    double tLines = seconds(t0);
+    double tLines = wallSeconds() - t0;
     closeRAMImage(r, nullptr);
     *checksum = sum;
-    double t = seconds(t0);
+    double t = wallSeconds() - t0;
     std::printf("    open %.3f  decode %.3f  lines %.3f  close %.3f\n", tOpen,
                 tDecode - tOpen, tLines - tDecode, t - tLines);
     return t;
@@ -141,10 +135,10 @@ int benchMain(Tcl_Interp *, int argc, char **argv)
         }
         bestStore = std::min(bestStore, s);
         if (haveDjpeg) {
-            auto t0 = std::chrono::steady_clock::now();
+            double t0 = wallSeconds();
             if (std::system(djpeg.c_str()) != 0)
                 return 1;
-            bestDjpeg = std::min(bestDjpeg, seconds(t0));
+            bestDjpeg = std::min(bestDjpeg, wallSeconds() - t0);
         }
     }
     double mpix = (double)n * n / 1e6;

@@ -19,26 +19,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <vector>
 
 #include "core/imgtype.h"
 #include "core/lineAccess.h"
 #include "core/ramimg.h"
+#include "benchClock.h"
 
 namespace {
 
 const int repeats = 7;
-
-/* CPU seconds of this thread: on a machine shared with other jobs the
- * wall clock also counts the time spent waiting for a processor. */
-double now()
-{
-    timespec t;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return (double)t.tv_sec + t.tv_nsec * 1e-9;
-}
 
 // Creates the BASIC file and fills its data with a byte pattern.
 bool makeFile(const std::string &path, int imgid, int size, int nbands)
@@ -78,11 +69,11 @@ double readPlain(const std::string &path, size_t piece, unsigned *sink)
     int fd = open(path.c_str(), O_RDONLY);
     if (fd < 0)
         return 0;
-    double t = now();
+    double t = cpuSeconds();
     ssize_t n;
     while ((n = read(fd, buf.data(), piece)) > 0)
         *sink += buf[0];
-    t = now() - t;
+    t = cpuSeconds() - t;
     close(fd);
     return t;
 }
@@ -94,11 +85,11 @@ double readLines(const std::string &path, unsigned *sink)
     RAMImage *r = openRAMImage(nullptr, path.c_str(), nullptr, nullptr, &err);
     if (!r)
         return 0;
-    double t = now();
+    double t = cpuSeconds();
     for (int y = 0; y < r->info.rows; y++)
         for (int b = 0; b < r->info.nbands; b++)
             *sink += r->getLine(r, y, b, 1)[0];
-    t = now() - t;
+    t = cpuSeconds() - t;
     closeRAMImage(r, nullptr);
     return t;
 }

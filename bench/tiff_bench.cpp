@@ -13,13 +13,11 @@
  *	8192: an 8192 x 8192 x 3 image, 192 MiB per file).
  */
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <tcl.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -31,27 +29,7 @@
 #include "core/imgtype.h"
 #include "core/ramimg.h"
 #include "formats/tiff.h"
-
-static double now(void)
-{
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
-
-static double cpuNow(void)
-{
-    timespec t;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return t.tv_sec + t.tv_nsec * 1e-9;
-}
-
-static double childCpu(void)
-{
-    rusage u;
-    getrusage(RUSAGE_CHILDREN, &u);
-    return u.ru_utime.tv_sec + u.ru_utime.tv_usec * 1e-6 + u.ru_stime.tv_sec
-           + u.ru_stime.tv_usec * 1e-6;
-}
+#include "benchClock.h"
 
 static int sh(const std::string &cmd)
 {
@@ -179,22 +157,22 @@ int benchMain(Tcl_Interp *, int argc, char **argv)
         Stats s, sb;
         double vc = 1e30, vw = 1e30, gc = 1e30, gw = 1e30, bc = 1e30;
         for (int run = 0; run < 3; run++) {
-            double c = cpuNow(), w = now();
+            double c = cpuSeconds(), w = wallSeconds();
             if (!velkHistogram(f, &s)) {
                 std::fprintf(stderr, "velk cannot read %s\n", f.c_str());
                 return 1;
             }
-            vc = std::min(vc, cpuNow() - c);
-            vw = std::min(vw, now() - w);
-            c = cpuNow();
+            vc = std::min(vc, cpuSeconds() - c);
+            vw = std::min(vw, wallSeconds() - w);
+            c = cpuSeconds();
             blockHistogram(f, &sb);
-            bc = std::min(bc, cpuNow() - c);
+            bc = std::min(bc, cpuSeconds() - c);
             std::remove((f + ".aux.xml").c_str());
-            c = childCpu();
-            w = now();
+            c = childCpuSeconds();
+            w = wallSeconds();
             sh("gdalinfo -stats " + f + " > /dev/null 2>&1");
-            gw = std::min(gw, now() - w);
-            gc = std::min(gc, childCpu() - c);
+            gw = std::min(gw, wallSeconds() - w);
+            gc = std::min(gc, childCpuSeconds() - c);
         }
         std::remove((f + ".aux.xml").c_str());
         std::printf("%-11s %9.3f %9.3f %9.3f %9.3f %7.2f %7.2f %9.3f\n",
