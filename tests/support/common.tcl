@@ -26,6 +26,24 @@ foreach {constraint program} {
 } {
     testConstraint $constraint [expr {[auto_execok $program] ne ""}]
 }
+testConstraint xwd [expr {[auto_execok xwd] ne ""}]
+
+# The Python oracles run in Debian's interpreter, which has the packages the
+# set-up installs (a python3 earlier on PATH may lack them).
+set ::velkPython /usr/bin/python3
+foreach {constraint module} {
+    numpy numpy scipy scipy sklearn sklearn skimage skimage pil PIL
+} {
+    testConstraint $constraint [expr {[file executable $::velkPython]
+        && ![catch {exec $::velkPython -c "import $module" 2>@1}]}]
+}
+
+# python script ?arg ...? --
+#	Runs script in the oracle interpreter with the arguments; its standard
+#	output, trimmed, is the result.  An exception is a Tcl error.
+proc python {script args} {
+    string trim [exec $::velkPython - {*}$args << $script]
+}
 set ::velkScratch [file join [temporaryDirectory] velk-[pid]]
 file mkdir $::velkScratch
 
