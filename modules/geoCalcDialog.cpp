@@ -86,21 +86,21 @@ Words splitWords(const std::string &line)
     return words;
 }
 
-/* Asks a yes/no question.  Results: true for an answer starting with y. */
+/* Asks a yes/no question.  Results: true for an answer y or Y (or a
+ * word starting with it); any other answer but n is "Invalid input",
+ * taken as no. */
 bool askYes(const char *question)
 {
-    for (;;) {
-        stdoutPrintf("%s", question);
-        std::string answer;
-        if (!readLine(&answer))
-            return false;
-        Words w = splitWords(answer);
-        if (w.size() == 1 && (w[0][0] == 'y' || w[0][0] == 'Y'))
-            return true;
-        if (w.size() == 1 && (w[0][0] == 'n' || w[0][0] == 'N'))
-            return false;
+    stdoutPrintf("%s", question);
+    std::string answer;
+    if (!readLine(&answer))
+        return false;
+    Words w = splitWords(answer);
+    if (w.size() == 1 && (w[0][0] == 'y' || w[0][0] == 'Y'))
+        return true;
+    if (w.size() != 1 || (w[0][0] != 'n' && w[0][0] != 'N'))
         stdoutPrintf("Invalid input\n");
-    }
+    return false;
 }
 
 bool toNumber(const std::string &word, double *value)

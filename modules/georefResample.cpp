@@ -55,37 +55,77 @@ static inline int lowerIndex(double p, int n, double *fraction)
     return i;
 }
 
+/* Pixel index range [lo, hi] that positions from pMin to pMax use along
+ * an axis of n pixels.  Results: false when none. */
+static bool usedRange(double pMin, double pMax, int n, int method, int *lo,
+                      int *hi)
+{
+    double a = method == GEOREF_NN ? std::floor(pMin + 0.5)
+                                   : std::floor(pMin);
+    double b = method == GEOREF_NN ? std::floor(pMax + 0.5)
+                                   : std::floor(pMax) + 1;
+    a = std::max(a, 0.0);
+    b = std::min(b, n - 1.0);
+    if (!(a <= b))
+        return false;
+    *lo = (int)a;
+    *hi = (int)b;
+    return true;
+}
+
 int georefNeededArea(const GeorefMap *m, int column0, int row0, int columns,
                      int rows, GeorefArea *area)
 {
-    std::vector<double> ci(columns), ri(columns);
     int cMin = m->inColumns, cMax = -1, rMin = m->inRows, rMax = -1;
-    for (int r = row0; r < row0 + rows; r++) {
-        georefRowPositions(m, r, column0, columns, ci.data(), ri.data());
-        for (int i = 0; i < columns; i++) {
-            int c, rr, c1, r1;
-            if (m->method == GEOREF_NN) {
-                c = nearestIndex(ci[i], m->inColumns);
-                rr = nearestIndex(ri[i], m->inRows);
-                c1 = c;
-                r1 = rr;
-            } else {
-                double f;
-                c = lowerIndex(ci[i], m->inColumns, &f);
-                rr = lowerIndex(ri[i], m->inRows, &f);
-                c1 = std::min(c + 1, m->inColumns - 1);
-                r1 = std::min(rr + 1, m->inRows - 1);
+    if (m->params.order <= 1) {
+        /* Affine and bilinear maps take their extremes on a rectangle at
+         * its corners: the corners' box is conservative. */
+        double cLo = HUGE_VAL, cHi = -HUGE_VAL, rLo = HUGE_VAL,
+               rHi = -HUGE_VAL;
+        for (int r : {row0, row0 + rows - 1}) {
+            double ci[2], ri[2];
+            georefRowPositions(m, r, column0, 1, ci, ri);
+            georefRowPositions(m, r, column0 + columns - 1, 1, ci + 1,
+                               ri + 1);
+            for (int k = 0; k < 2; k++) {
+                cLo = std::min(cLo, ci[k]);
+                cHi = std::max(cHi, ci[k]);
+                rLo = std::min(rLo, ri[k]);
+                rHi = std::max(rHi, ri[k]);
             }
-            if (c < 0 || rr < 0)
-                continue;
-            cMin = std::min(cMin, c);
-            cMax = std::max(cMax, c1);
-            rMin = std::min(rMin, rr);
-            rMax = std::max(rMax, r1);
         }
+        if (!usedRange(cLo, cHi, m->inColumns, m->method, &cMin, &cMax)
+                || !usedRange(rLo, rHi, m->inRows, m->method, &rMin, &rMax))
+            return 0;
+    } else {
+        std::vector<double> ci(columns), ri(columns);
+        for (int r = row0; r < row0 + rows; r++) {
+            georefRowPositions(m, r, column0, columns, ci.data(), ri.data());
+            for (int i = 0; i < columns; i++) {
+                int c, rr, c1, r1;
+                if (m->method == GEOREF_NN) {
+                    c = nearestIndex(ci[i], m->inColumns);
+                    rr = nearestIndex(ri[i], m->inRows);
+                    c1 = c;
+                    r1 = rr;
+                } else {
+                    double f;
+                    c = lowerIndex(ci[i], m->inColumns, &f);
+                    rr = lowerIndex(ri[i], m->inRows, &f);
+                    c1 = std::min(c + 1, m->inColumns - 1);
+                    r1 = std::min(rr + 1, m->inRows - 1);
+                }
+                if (c < 0 || rr < 0)
+                    continue;
+                cMin = std::min(cMin, c);
+                cMax = std::max(cMax, c1);
+                rMin = std::min(rMin, rr);
+                rMax = std::max(rMax, r1);
+            }
+        }
+        if (cMax < 0)
+            return 0;
     }
-    if (cMax < 0)
-        return 0;
     area->column0 = cMin;
     area->row0 = rMin;
     area->columns = cMax - cMin + 1;

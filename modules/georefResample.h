@@ -42,9 +42,9 @@ void georefRowPositions(const GeorefMap *m, int row, int column0, int count,
                         double *ci, double *ri);
 
 /* The input area that the output block (column0, row0, columns, rows)
- * needs: the bounding box of the pixels its positions use, within the
- * input.  Results: 1, or 0 when no output pixel of the block falls in
- * the input. */
+ * needs: a box within the input holding every pixel its positions use
+ * (from the corners for orders 0 and 1, else exactly).  Results: 1, or
+ * 0 when no output pixel of the block falls in the input. */
 int georefNeededArea(const GeorefMap *m, int column0, int row0, int columns,
                      int rows, GeorefArea *area);
 

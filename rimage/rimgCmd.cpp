@@ -16,6 +16,7 @@
 
 #include "core/ramimg.h"
 #include "modules/data.h"
+#include "modules/georef.h"
 #include "rimage/rimgDesc.h"
 #include "rimage/rimgInt.h"
 #include "rimage/rimgOptions.h"
@@ -51,7 +52,7 @@ static const RimgSubCmd subCommands[] = {
     {"egv", 3, nullptr, nullptr, nullptr},
     {"gfftrans", 3, nullptr, nullptr, nullptr},
     {"gconv", 3, nullptr, nullptr, nullptr},
-    {"georef", 3, nullptr, nullptr, nullptr},
+    {"georef", 3, nullptr, georefRimgAp, nullptr},
     {"gisoc", 3, nullptr, nullptr, nullptr},
     {"getIndices", 3, rimgGetIndices, nullptr, nullptr},
     {"gstat", 3, nullptr, nullptr, nullptr},
