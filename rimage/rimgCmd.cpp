@@ -15,7 +15,11 @@
 #include <string>
 
 #include "core/ramimg.h"
+#include "modules/bandCalc.h"
 #include "modules/data.h"
+#include "modules/dist.h"
+#include "modules/gdem.h"
+#include "modules/rotate.h"
 #include "rimage/rimgDesc.h"
 #include "rimage/rimgInt.h"
 #include "rimage/rimgOptions.h"
@@ -35,7 +39,7 @@ struct RimgSubCmd {
 
 static const RimgSubCmd subCommands[] = {
     {"cache", 4, rimgCache, nullptr, nullptr},
-    {"calc", 4, nullptr, nullptr, nullptr},
+    {"calc", 4, nullptr, rimgCalcAp, nullptr},
     {"cget", 4, rimgCget, nullptr, nullptr},
     {"classify", 4, nullptr, nullptr, nullptr},
     {"clipboard", 4, nullptr, nullptr, nullptr},
@@ -46,7 +50,7 @@ static const RimgSubCmd subCommands[] = {
     {"close", 4, rimgClose, nullptr, nullptr},
     {"canvas", 4, nullptr, nullptr, nullptr},
     {"data", 3, nullptr, dataAp, nullptr},
-    {"dist", 3, nullptr, nullptr, nullptr},
+    {"dist", 3, nullptr, gdistAp, nullptr},
     {"draw", 3, nullptr, nullptr, nullptr},
     {"egv", 3, nullptr, nullptr, nullptr},
     {"gfftrans", 3, nullptr, nullptr, nullptr},
@@ -56,7 +60,7 @@ static const RimgSubCmd subCommands[] = {
     {"getIndices", 3, rimgGetIndices, nullptr, nullptr},
     {"gstat", 3, nullptr, nullptr, nullptr},
     {"gtop", 3, nullptr, nullptr, nullptr},
-    {"gdem", 3, nullptr, nullptr, nullptr},
+    {"gdem", 3, nullptr, gdemAp, nullptr},
     {"hist", 2, rimgHist, nullptr, nullptr},
     {"isvalid", 2, rimgIsvalid, nullptr, nullptr},
     {"list", 2, rimgList, nullptr, nullptr},
@@ -67,7 +71,7 @@ static const RimgSubCmd subCommands[] = {
     {"bind", 2, nullptr, nullptr, nullptr},
     {"resident", 2, rimgResident, nullptr, nullptr},
     {"rform", 2, nullptr, nullptr, nullptr},
-    {"rotate", 2, nullptr, nullptr, nullptr},
+    {"rotate", 2, nullptr, gRotateAp, nullptr},
     {"smetric", 2, nullptr, nullptr, nullptr},
     {"section", 2, nullptr, nullptr, nullptr},
     {"setIndices", 1, rimgSetIndices, nullptr, nullptr},
