@@ -385,6 +385,7 @@ void ffte(float *data, const FFTTables &t, int rows, int n, int sign)
 {
     assert(sign == t.sign && n == t.n);
     (void)sign;
+    (void)n;
     if (rows <= 0)
         return;
     transformBlock(LaneBlock{data, (size_t)n, 1}, rows, t, false);
@@ -394,6 +395,7 @@ void fftl(float *data, const FFTTables &t, int n, int width, int sign)
 {
     assert(sign == t.sign && n == t.n);
     (void)sign;
+    (void)n;
     if (width <= 0)
         return;
     transformBlock(LaneBlock{data, 1, (size_t)width}, width, t, true);

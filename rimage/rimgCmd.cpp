@@ -16,6 +16,8 @@
 
 #include "core/ramimg.h"
 #include "modules/data.h"
+#include "modules/gconv.h"
+#include "modules/gfftrans.h"
 #include "rimage/rimgDesc.h"
 #include "rimage/rimgInt.h"
 #include "rimage/rimgOptions.h"
@@ -49,8 +51,8 @@ static const RimgSubCmd subCommands[] = {
     {"dist", 3, nullptr, nullptr, nullptr},
     {"draw", 3, nullptr, nullptr, nullptr},
     {"egv", 3, nullptr, nullptr, nullptr},
-    {"gfftrans", 3, nullptr, nullptr, nullptr},
-    {"gconv", 3, nullptr, nullptr, nullptr},
+    {"gfftrans", 3, nullptr, gFFTransAp, nullptr},
+    {"gconv", 3, nullptr, gconvAp, nullptr},
     {"georef", 3, nullptr, nullptr, nullptr},
     {"gisoc", 3, nullptr, nullptr, nullptr},
     {"getIndices", 3, rimgGetIndices, nullptr, nullptr},
