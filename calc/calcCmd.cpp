@@ -14,11 +14,12 @@
 
 #include "calc/scriptLib.h"
 #include "core/stdstream.h"
+#include "modules/egv.h"
 #include "modules/gfftrans.h"
 
 typedef int (CalcProc)(Tcl_Interp *interp, int argc, const char **argv);
 
-static CalcProc calcCompSave, calcDeCompLoad, calcMakeFFT;
+static CalcProc calcCompSave, calcDeCompLoad, calcEgv, calcMakeFFT;
 
 struct CalcSubcommand {
     const char *name;
@@ -29,11 +30,11 @@ struct CalcSubcommand {
 static const CalcSubcommand calcSubcommands[] = {
     {"bands", nullptr},      {"chars", nullptr},     {"clrscr", nullptr},
     {"correl", nullptr},     {"comptest", nullptr},  {"compsave", calcCompSave},
-    {"egv", nullptr},        {"decompload", calcDeCompLoad},
+    {"egv", calcEgv},        {"decompload", calcDeCompLoad},
     {"d2r", nullptr},        {"fgets", nullptr},     {"fplane", nullptr},
     {"ftime", nullptr},      {"freeDisk", nullptr},  {"galloc", nullptr},
     {"gfree", nullptr},      {"geocalc", nullptr},   {"handles", nullptr},
-    {"makefft", calcMakeFFT},    {"malloc", nullptr},    {"memid", nullptr},
+    {"makefft", calcMakeFFT}, {"malloc", nullptr},    {"memid", nullptr},
     {"memory", nullptr},     {"meter", nullptr},     {"panic", nullptr},
     {"test", nullptr},       {"rand", nullptr},      {"refImgCoord", nullptr},
     {"rrand", nullptr},      {"r2d", nullptr},       {"scramble", nullptr},
@@ -119,15 +120,34 @@ static int calcDeCompLoad(Tcl_Interp *interp, int argc, const char **argv)
 /*
  * calcMakeFFT --
  *	calc makefft in=IN out=OUT b=BAND op=OPT: the Fourier module's forward
- *	transform of an image band; a failure gives "Exec error from calc
+ *	transform of an image band; its failure gives "Exec error from calc
  *	makefft" (the reason is on standard error).
  */
 static int calcMakeFFT(Tcl_Interp *interp, int argc, const char **argv)
 {
-    if (gmakefft(argc - 1, argv + 1) != 0)
-        return TCL_OK;
-    Tcl_SetObjResult(interp, Tcl_NewStringObj("Exec error from calc makefft", -1));
-    return TCL_ERROR;
+    int rc = gmakefft(argc - 1, argv + 1);
+    Tcl_ResetResult(interp);
+    if (rc == 0) {
+        Tcl_AppendResult(interp, "Exec error from calc ", argv[1], nullptr);
+        return TCL_ERROR;
+    }
+    return TCL_OK;
+}
+
+/*
+ * calcEgv --
+ *	calc egv ...: the eigen analysis module; its failure gives "Exec
+ *	error from calc egv".
+ */
+static int calcEgv(Tcl_Interp *interp, int argc, const char **argv)
+{
+    int rc = egvAp("calc egv", argc - 2, argv + 2);
+    Tcl_ResetResult(interp);
+    if (rc == 0) {
+        Tcl_AppendResult(interp, "Exec error from calc ", argv[1], nullptr);
+        return TCL_ERROR;
+    }
+    return TCL_OK;
 }
 
 /*
