@@ -204,31 +204,43 @@ bool loadRaster(RAMImage *r, const int *bands, int nb, Raster *out)
 
 /* Every band of an image at a fractional position.  Results: false
  * outside (nearest: -0.5 <= x < columns - 0.5; bilinear: 0 <= x <=
- * columns - 1, rows alike). */
-bool sampleAt(const Raster &img, double x, double y, int method, float *out)
+ * columns - 1, rows alike).  With a mask, only pixels marked in it are
+ * taken: bilinear falls back to the nearest pixel where a neighbour is
+ * unmarked, so nothing blends with empty pixels. */
+bool sampleAt(const Raster &img, double x, double y, int method, float *out,
+              const unsigned char *mask = nullptr)
 {
-    if (method == NEAREST) {
-        if (!(x >= -0.5 && x < img.columns - 0.5 && y >= -0.5
-              && y < img.rows - 0.5))
-            return false;
-        int c = (int)std::floor(x + 0.5), r = (int)std::floor(y + 0.5);
-        for (int b = 0; b < img.nb; b++)
-            out[b] = img.at(b, r, c);
-        return true;
-    }
-    if (!(x >= 0.0 && x <= img.columns - 1 && y >= 0.0
-          && y <= img.rows - 1))
+    if (method == BILINEAR && x >= 0.0 && x <= img.columns - 1 && y >= 0.0
+            && y <= img.rows - 1) {
+        int c = std::min((int)x, img.columns - 1);
+        int r = std::min((int)y, img.rows - 1);
+        double fc = x - c, fr = y - r;
+        int c1 = std::min(c + 1, img.columns - 1);
+        int r1 = std::min(r + 1, img.rows - 1);
+        if (!mask || (mask[(size_t)r * img.columns + c]
+                      && mask[(size_t)r * img.columns + c1]
+                      && mask[(size_t)r1 * img.columns + c]
+                      && mask[(size_t)r1 * img.columns + c1])) {
+            for (int b = 0; b < img.nb; b++) {
+                double top = (1 - fc) * img.at(b, r, c)
+                             + fc * img.at(b, r, c1);
+                double bot = (1 - fc) * img.at(b, r1, c)
+                             + fc * img.at(b, r1, c1);
+                out[b] = (float)((1 - fr) * top + fr * bot);
+            }
+            return true;
+        }
+    } else if (method == BILINEAR) {
         return false;
-    int c = std::min((int)x, img.columns - 1);
-    int r = std::min((int)y, img.rows - 1);
-    double fc = x - c, fr = y - r;
-    int c1 = std::min(c + 1, img.columns - 1);
-    int r1 = std::min(r + 1, img.rows - 1);
-    for (int b = 0; b < img.nb; b++) {
-        double top = (1 - fc) * img.at(b, r, c) + fc * img.at(b, r, c1);
-        double bot = (1 - fc) * img.at(b, r1, c) + fc * img.at(b, r1, c1);
-        out[b] = (float)((1 - fr) * top + fr * bot);
     }
+    if (!(x >= -0.5 && x < img.columns - 0.5 && y >= -0.5
+          && y < img.rows - 0.5))
+        return false;
+    int c = (int)std::floor(x + 0.5), r = (int)std::floor(y + 0.5);
+    if (mask && !mask[(size_t)r * img.columns + c])
+        return false;
+    for (int b = 0; b < img.nb; b++)
+        out[b] = img.at(b, r, c);
     return true;
 }
 
@@ -242,10 +254,12 @@ bool heightAt(const GtopRun *run, double x, double y, double *h)
     return true;
 }
 
-/* The output computed in memory: nb planes of rows x columns. */
+/* The output computed in memory: nb planes of rows x columns, and
+ * which pixels a ray reached. */
 struct OutBuffer {
     int columns, rows, nb;
     std::vector<float> px;
+    std::vector<unsigned char> filled;
     float *pixel(int r, int c, int b)
     {
         return &px[((size_t)b * rows + r) * columns + c];
@@ -254,6 +268,18 @@ struct OutBuffer {
     {
         for (int b = 0; b < nb; b++)
             *pixel(r, c, b) = v[b];
+        filled[(size_t)r * columns + c] = 1;
+    }
+    /* Results: false when memory runs out. */
+    bool allocate()
+    {
+        try {
+            px.assign((size_t)nb * rows * columns, 0.0f);
+            filled.assign((size_t)rows * columns, 0);
+        } catch (const std::bad_alloc &) {
+            return false;
+        }
+        return true;
     }
 };
 
@@ -333,7 +359,9 @@ bool traceRay(const GtopRun *run, const double *d, double *hx, double *hy)
     if (!heightAt(run, v[0] + tEnter * d[0], v[1] + tEnter * d[1], &h))
         return false;
     fPrev = v[2] + tEnter * d[2] - h;
-    if (fPrev <= 0.0) {
+    if (fPrev < 0.0)
+        return false;   /* enters below the surface: under the DEM's edge */
+    if (fPrev == 0.0) {
         *hx = v[0] + tEnter * d[0];
         *hy = v[1] + tEnter * d[1];
         return true;
@@ -608,10 +636,8 @@ int gtop3D(GtopRun *run, OutBuffer *o)
         stderrPrintf("Error in open %s.\n", info.fileName);
         return -1;
     }
-    OutBuffer polar = {columns, rows, o->nb, {}};
-    try {
-        polar.px.assign((size_t)o->nb * rows * columns, 0.0f);
-    } catch (const std::bad_alloc &) {
+    OutBuffer polar = {columns, rows, o->nb, {}, {}};
+    if (!polar.allocate()) {
         destroyRAMImage(mid);
         stderrPrintf("Error in gtop3D: malloc.\n");
         return -1;
@@ -643,7 +669,8 @@ int gtop3D(GtopRun *run, OutBuffer *o)
                                                   - 180.0, 360.0) + 180.0;
                 double c = (a - pf.x0) / pf.dx;
                 double r = (pf.y0 - elevationOf(d)) / pf.dy;
-                if (sampleAt(view, c, r, run->rs, val.data()))
+                if (sampleAt(view, c, r, run->rs, val.data(),
+                             polar.filled.data()))
                     o->set(i, j, val.data());
             }
     });
@@ -951,10 +978,8 @@ int gtopRun(GtopRun *run, const char *command)
         return 0;
     RAMImage *out = run->out.image;
     OutBuffer o = {out->info.columns, out->info.rows,
-                   (int)run->outBands.size(), {}};
-    try {
-        o.px.assign((size_t)o.nb * o.rows * o.columns, 0.0f);
-    } catch (const std::bad_alloc &) {
+                   (int)run->outBands.size(), {}, {}};
+    if (!o.allocate()) {
         stderrPrintf(run->mode == 7 ? "Error in othorC: malloc.\n"
                                     : "Error in gtop: malloc.\n");
         return 0;
