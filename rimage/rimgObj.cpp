@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "core/ramimg.h"
+#include "modules/moduleFrame.h"
 #include "rimage/rimgDesc.h"
 #include "rimage/rimgMath.h"
 #include "rimage/rimgOps.h"
@@ -237,27 +238,6 @@ static RimgObj *findObject(Tcl_Interp *interp, const char *name)
  * rimage bind
  * --------------------------------------------------------------------- */
 
-/* Option-value pairs into table (null option ends it); returns the pairs
- * that matched no unset entry. */
-static int bindParseConfig(const char **table, const char **values,
-                           int argc, const char **argv)
-{
-    int n = 0;
-    while (table[n])
-        values[n++] = nullptr;
-    int unknown = 0;
-    for (int i = 0; i < argc; i += 2) {
-        int k = 0;
-        while (table[k] && (values[k] || std::strcmp(table[k], argv[i]) != 0))
-            k++;
-        if (table[k] && i + 1 < argc)
-            values[k] = argv[i + 1];
-        else
-            unknown++;
-    }
-    return unknown;
-}
-
 /*
  * rimgBind --
  *	rimage bind -file FILE ?-obj objName? ?-roi ROI? ?-bands bands?
@@ -271,13 +251,13 @@ int rimgBind(ImageInfo *, Tcl_Interp *interp, int argc, const char **argv)
 {
     static const char tail[] =
         " -file FILE [-obj objName] [-roi ROI] [-bands bands]";
-    static const char *options[] = {"-file", "-obj", "-roi", "-bands",
-                                    nullptr};
-    const char *values[4];
-    if (argc < 3 || bindParseConfig(options, values, argc - 2, argv + 2))
+    ModuleParam options[] = {{"-file", nullptr}, {"-obj", nullptr},
+                             {"-roi", nullptr}, {"-bands", nullptr},
+                             {nullptr, nullptr}};
+    if (argc < 3 || parseConfig(options, argc - 2, argv + 2) != 0)
         return rimgUsage(interp, argv, tail, TCL_ERROR);
-    const char *file = values[0], *objName = values[1];
-    const char *roiText = values[2], *bandText = values[3];
+    const char *file = options[0].value, *objName = options[1].value;
+    const char *roiText = options[2].value, *bandText = options[3].value;
     if (!file)
         return rimgError(interp, "Error: FILE missing.");
 
