@@ -16,7 +16,11 @@
 #include <string>
 
 #include "core/ramimg.h"
+#include "modules/classify.h"
 #include "modules/data.h"
+#include "modules/egv.h"
+#include "modules/gstat.h"
+#include "modules/statInfo.h"
 #include "rimage/rimgDesc.h"
 #include "rimage/rimgInt.h"
 #include "rimage/rimgObj.h"
@@ -39,7 +43,7 @@ static const RimgSubCmd subCommands[] = {
     {"cache", 4, rimgCache, nullptr, nullptr},
     {"calc", 4, nullptr, nullptr, nullptr},
     {"cget", 4, rimgCget, nullptr, nullptr},
-    {"classify", 4, nullptr, nullptr, nullptr},
+    {"classify", 4, nullptr, classifyAp, nullptr},
     {"clipboard", 4, nullptr, nullptr, nullptr},
     {"create", 4, rimgCreate, nullptr, nullptr},
     {"configure", 4, rimgConfigure, nullptr, nullptr},
@@ -50,13 +54,13 @@ static const RimgSubCmd subCommands[] = {
     {"data", 3, nullptr, dataAp, nullptr},
     {"dist", 3, nullptr, nullptr, nullptr},
     {"draw", 3, nullptr, nullptr, nullptr},
-    {"egv", 3, nullptr, nullptr, nullptr},
+    {"egv", 3, nullptr, egvAp, nullptr},
     {"gfftrans", 3, nullptr, nullptr, nullptr},
     {"gconv", 3, nullptr, nullptr, nullptr},
     {"georef", 3, nullptr, nullptr, nullptr},
     {"gisoc", 3, nullptr, nullptr, nullptr},
     {"getIndices", 3, rimgGetIndices, nullptr, nullptr},
-    {"gstat", 3, nullptr, nullptr, nullptr},
+    {"gstat", 3, nullptr, statRimgAp, nullptr},
     {"gtop", 3, nullptr, nullptr, nullptr},
     {"gdem", 3, nullptr, nullptr, nullptr},
     {"hist", 2, rimgHist, nullptr, nullptr},
@@ -73,7 +77,7 @@ static const RimgSubCmd subCommands[] = {
     {"smetric", 2, nullptr, nullptr, nullptr},
     {"section", 2, nullptr, nullptr, nullptr},
     {"setIndices", 1, rimgSetIndices, nullptr, nullptr},
-    {"statinfo", 1, nullptr, nullptr, nullptr},
+    {"statinfo", 1, nullptr, statInfoAp, nullptr},
     {"trans", 2, nullptr, nullptr, "copy"},
     {"unlock", 2, rimgUnlock, nullptr, nullptr},
     {"update", 2, rimgUpdate, nullptr, nullptr},
