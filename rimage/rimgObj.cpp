@@ -307,6 +307,13 @@ int rimgBind(ImageInfo *, Tcl_Interp *interp, int argc, const char **argv)
         o = newObject(interp);
         o->token = Tcl_CreateCommand(interp, name.c_str(), rimgObjCmd, o,
                                      rimgObjDelProc);
+        if (!o->token || !findObject(interp, name.c_str())) {
+            /* No command was made (an interpreter being deleted). */
+            rimgObjDelProc(o);
+            closeRAMImage(r, nullptr);
+            return rimgNameError(interp, "Error in creating object: ",
+                                 name.c_str());
+        }
     } else if (o->raster) {
         /* The open above holds r, so this cannot destroy it. */
         closeRAMImage(o->raster, &o->client);

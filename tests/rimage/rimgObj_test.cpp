@@ -103,3 +103,22 @@ TEST(rimgObj, ClientNoticesHistogramsAndHolds)
     EXPECT_EQ(getRAMImageByTag("m"), nullptr);
     EXPECT_EQ(getRAMImageByTag("s"), nullptr);
 }
+
+TEST(rimgObj, DeletingTheInterpreterReleasesTheRaster)
+{
+    RAMImage *m;
+    {
+        RimageInterp t;
+        ASSERT_EQ(t.eval("rimage open m2 MBSQ -rows 2 -columns 3"), TCL_OK);
+        ASSERT_EQ(t.eval("rimage bind -file m2 -obj p"), TCL_OK);
+        m = getRAMImageByTag("m2");
+        ASSERT_TRUE(m);
+        EXPECT_EQ(ramImageClientCount(m), 1);
+        EXPECT_EQ(m->links, 0);
+    }
+    // The script's open remains; the object's client is gone.
+    EXPECT_EQ(ramImageClientCount(m), 0);
+    m->opens--;
+    closeRAMImage(m, nullptr);
+    EXPECT_EQ(getRAMImageByTag("m2"), nullptr);
+}
