@@ -8,14 +8,14 @@
 #	(v + 0.5 truncated toward zero and clipped; 1BIT non-zero as 1;
 #	FLOAT as is).  Images are headerless band-sequential files.
 #
-#	rimgobj_oracle.py make FILE PIXEL MSBF COLS ROWS BANDS SEED
-#	    writes a file of random pixel values.
-#	rimgobj_oracle.py check RESULT DEST SRC OPERATIONS
-#	    DEST and SRC are "PIXEL,MSBF,COLS,ROWS,BANDS,SEED" descriptions
-#	    of the images as made; replays the operations (a file of lines of
-#	    blank-separated words: "roi ...", "bands ...", or an operation
-#	    where the word "src" is the operand raster) and compares RESULT
-#	    with the outcome.  Prints "ok" or the first differing pixel.
+#	rimgobj_oracle.py RESULT ORIGINAL DEST SRC SRCDESC OPERATIONS
+#	    ORIGINAL and RESULT are the destination image before and after
+#	    the operations, DEST its description "PIXEL,MSBF,COLS,ROWS,BANDS";
+#	    SRC the operand image and SRCDESC its description.  Replays the
+#	    operations (a file of lines of blank-separated words: "roi ...",
+#	    "bands ...", or an operation where the word "src" is the operand
+#	    raster) on ORIGINAL and compares RESULT with the outcome.  Prints
+#	    "ok" or the first differing pixel.
 
 import sys
 
@@ -31,54 +31,18 @@ LIMITS = {"4BITS": (0, 15), "BYTE": (0, 255), "SHORT": (-32768, 32767),
 
 
 def describe(text):
-    pixel, msbf, cols, rows, bands, seed = text.split(",")
-    return pixel, int(msbf), int(cols), int(rows), int(bands), int(seed)
+    pixel, msbf, cols, rows, bands = text.split(",")
+    return pixel, int(msbf), int(cols), int(rows), int(bands)
 
 
-def generate(pixel, cols, rows, bands, seed):
-    """Random stored values, as float64 (exact for every integer type)."""
-    rng = np.random.default_rng(seed)
-    shape = (bands, rows, cols)
-    if pixel == "FLOAT":
-        v = rng.normal(0, 300, shape).astype(F32)
-        v[:, ::5, ::3] = np.round(v[:, ::5, ::3])
-        v[:, 1, :7] = [0, -0.5, 0.5, 2.5, -2.5, 255.49, 1e9]
-        return v.astype(np.float64)
-    if pixel == "1BIT":
-        return rng.integers(0, 2, shape).astype(np.float64)
-    lo, hi = LIMITS[pixel]
-    if pixel == "LONG":
-        lo, hi = -(1 << 26), 1 << 26
-    v = rng.integers(lo, hi, shape, endpoint=True).astype(np.float64)
-    v[:, 0, :2] = [lo, hi]
-    return v
+def load(path, desc):
+    pixel, msbf, cols, rows, bands = describe(desc)
+    with open(path, "rb") as f:
+        return decode(f.read(), pixel, msbf, cols, rows, bands)
 
 
 def line_bytes(pixel, cols):
     return (cols * BITS[pixel] + 7) // 8
-
-
-def encode(values, pixel, msbf):
-    out = bytearray()
-    bands, rows, cols = values.shape
-    for b in range(bands):
-        for y in range(rows):
-            row = values[b, y]
-            if pixel in DTYPES:
-                dtype = np.dtype(DTYPES[pixel]).newbyteorder(">" if msbf
-                                                             else "<")
-                out += row.astype(dtype).tobytes()
-            elif pixel == "1BIT":
-                out += np.packbits(row.astype(np.uint8),
-                                   bitorder="big" if msbf else "little"
-                                   ).tobytes()
-            else:
-                nib = np.zeros(2 * line_bytes(pixel, cols), np.uint8)
-                nib[:cols] = row
-                even, odd = nib[0::2], nib[1::2]
-                packed = (even << 4 | odd) if msbf else (odd << 4 | even)
-                out += packed.astype(np.uint8).tobytes()
-    return bytes(out)
 
 
 def decode(data, pixel, msbf, cols, rows, bands):
@@ -319,24 +283,15 @@ class Replay:
 
 
 def main():
-    if sys.argv[1] == "make":
-        path, pixel, msbf, cols, rows, bands, seed = sys.argv[2:9]
-        v = generate(pixel, int(cols), int(rows), int(bands), int(seed))
-        with open(path, "wb") as f:
-            f.write(encode(v, pixel, int(msbf)))
-        return
-    result, dtext, stext = sys.argv[2:5]
-    dpix, dmsbf, dc, dr, db, dseed = describe(dtext)
-    spix, _, sc, sr, sb, sseed = describe(stext)
-    dest = generate(dpix, dc, dr, db, dseed)
-    src = generate(spix, sc, sr, sb, sseed)
-    replay = Replay(dest, dpix, src, spix)
-    with open(sys.argv[5]) as f:
+    result, original, ddesc, srcfile, sdesc, operations = sys.argv[1:7]
+    dpix = describe(ddesc)[0]
+    replay = Replay(load(original, ddesc), dpix, load(srcfile, sdesc),
+                    describe(sdesc)[0])
+    with open(operations) as f:
         for op in f.read().splitlines():
             if op.strip():
                 replay.run(op)
-    with open(result, "rb") as f:
-        got = decode(f.read(), dpix, dmsbf, dc, dr, db)
+    got = load(result, ddesc)
     same = (got == replay.d) | (np.isnan(got) & np.isnan(replay.d))
     if same.all():
         print("ok")
