@@ -26,22 +26,15 @@
 #include "core/stdstream.h"
 #include "modules/moduleFrame.h"
 
-/*
- * calcEV --
- *	Power iteration for the dominant eigenpair, then deflation.  A
- *	matrix that maps the iterate to zero ends the iteration with
- *	eigenvalue 0.
- */
-double calcEV(double *packed, double *vector, int nb, double tolerance,
-              int iterations)
+/* Power iteration from unit vector `start`.  Results: the eigenvalue
+ * estimate, 0 when the matrix maps an iterate to zero. */
+static double powerIterate(const std::vector<double> &a, double *vector,
+                           int nb, int start, double tolerance,
+                           int iterations)
 {
-    std::vector<double> a((size_t)nb * nb), y((size_t)nb);
-    for (int i = 0; i < nb; i++)
-        for (int j = 0; j <= i; j++)
-            a[(size_t)i * nb + j] = a[(size_t)j * nb + i] =
-                packed[covIndex(i, j)];
+    std::vector<double> y((size_t)nb);
     for (int j = 0; j < nb; j++)
-        vector[j] = j == 0 ? 1.0 : 0.0;
+        vector[j] = j == start ? 1.0 : 0.0;
     double previous = 1000.0, lambda = 0.0;
     for (int it = 0; it < iterations; it++) {
         for (int i = 0; i < nb; i++) {
@@ -55,7 +48,7 @@ double calcEV(double *packed, double *vector, int nb, double tolerance,
             if (std::fabs(y[i]) > std::fabs(lambda))
                 lambda = y[i];
         if (lambda == 0.0)
-            break;
+            return 0.0;
         double change = 0.0;
         for (int j = 0; j < nb; j++) {
             double next = y[j] / lambda;
@@ -66,6 +59,38 @@ double calcEV(double *packed, double *vector, int nb, double tolerance,
         previous = lambda;
         if (change <= tolerance && lambdaChange <= tolerance)
             break;
+    }
+    return lambda;
+}
+
+/*
+ * calcEV --
+ *	Power iteration for the dominant eigenpair from (1, 0, ..., 0), then
+ *	deflation.  When the matrix maps that start to zero (it is
+ *	orthogonal to what is left, as after the first pair of a diagonal
+ *	matrix), the iteration starts again from the unit vector of the
+ *	largest diagonal element; a matrix left with nothing gives 0.
+ */
+double calcEV(double *packed, double *vector, int nb, double tolerance,
+              int iterations)
+{
+    std::vector<double> a((size_t)nb * nb);
+    for (int i = 0; i < nb; i++)
+        for (int j = 0; j <= i; j++)
+            a[(size_t)i * nb + j] = a[(size_t)j * nb + i] =
+                packed[covIndex(i, j)];
+    double lambda = powerIterate(a, vector, nb, 0, tolerance, iterations);
+    if (lambda == 0.0) {
+        int start = 0;
+        for (int j = 1; j < nb; j++)
+            if (a[(size_t)j * nb + j] > a[(size_t)start * nb + start])
+                start = j;
+        if (start != 0)
+            lambda = powerIterate(a, vector, nb, start, tolerance,
+                                  iterations);
+        if (lambda == 0.0)
+            for (int j = 0; j < nb; j++)
+                vector[j] = j == start ? 1.0 : 0.0;
     }
     double norm = 0.0;
     for (int j = 0; j < nb; j++)

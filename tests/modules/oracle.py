@@ -106,3 +106,31 @@ def rules(x, classes, rule, tshd):
         smin = s.min(axis=0)
         accepted = (smin / nb < t) if rule in ("E", "P") else (smin < t)
     return np.where(accepted, best, K), margin
+
+
+def write_stat(path, bands, items, source=b"python"):
+    """A "STATFTUR" file from (name, pixels, means, covariance) items."""
+    nb = len(bands)
+    isize = 72 + 4 * nb + 2 * nb * (nb + 1)
+    offset = 28 + 4 * nb + 192
+    out = struct.pack("<8s5i", b"STATFTUR", offset + len(items) * isize,
+                      offset, isize, len(items), nb)
+    out += struct.pack("<%di" % nb, *bands)
+    out += source.ljust(64, b"\0") + b"Created by hand".ljust(128, b"\0")
+    for i, (name, n, mean, cov) in enumerate(items):
+        packed = [cov[r][c] for r in range(nb) for c in range(r + 1)]
+        out += name.encode().ljust(32, b"\0") + b"note\n".ljust(32, b"\0")
+        out += struct.pack("<2i", n, i)
+        out += struct.pack("<%df" % nb, *mean)
+        out += struct.pack("<%df" % len(packed), *packed)
+    open(path, "wb").write(out)
+
+
+def eigen_items(path):
+    """(id, value, percent, vector) of each item of an "EIGENID" file."""
+    f = feature(path)
+    nb = f["nb"]
+    return [(struct.unpack_from("<i", it)[0],)
+            + struct.unpack_from("<2f", it, 4)
+            + (np.array(struct.unpack_from("<%df" % nb, it, 12)),)
+            for it in f["items"]]
