@@ -124,7 +124,7 @@ void CreateFunctionTable(unsigned char *table, int n, int a, int b, float lo,
  * Results:
  *	1 with *low and *high set, or 0 when the deviation is 0 or NaN.
  */
-int gimgStatsRange(const GimgStats *stats, int range, float k, double *low,
+int gimgStatsRange(const GimgBandStats *stats, int range, float k, double *low,
                    double *high)
 {
     if (stats->std == 0 || std::isnan(stats->std))
@@ -162,7 +162,7 @@ int gimgStatsRange(const GimgStats *stats, int range, float k, double *low,
  *	level numbers evenly (the level before bin 0 counts as 0, so an empty
  *	start of the histogram and the first occupied bin share level 0).
  */
-int gimgHistSteps(const GimgStats *stats, int func, double low, double high,
+int gimgHistSteps(const GimgBandStats *stats, int func, double low, double high,
                   float gamma, int gmid, const unsigned char *pre,
                   unsigned char *table)
 {
@@ -220,7 +220,7 @@ int gimgHistSteps(const GimgStats *stats, int func, double low, double high,
  * gimgFunctionTable --
  *	createFunction without the master: see gimgTable.h.
  */
-void gimgFunctionTable(const GimgStats *stats, int func, int range, float k,
+void gimgFunctionTable(const GimgBandStats *stats, int func, int range, float k,
                        int bits, int filterBg, float gamma, int gmid,
                        unsigned char *table, int n, int a, int b,
                        double *low, double *high, const unsigned char *pre)

@@ -19,7 +19,7 @@ enum {
 enum { GIMG_RANGE_UNKNOWN = 0, GIMG_RANGE_MEAN, GIMG_RANGE_DETAIL };
 
 /* Statistics of one displayed band (or colour-table channel). */
-struct GimgStats {
+struct GimgBandStats {
     double mean;
     double std;
     double min;
@@ -47,14 +47,14 @@ void CreateFunctionTable(unsigned char *table, int n, int a, int b, float lo,
  * sigma; DETAIL: k/2 % of the pixels cut at each end of the bins) and
  * keeps it inside min..max.  Returns 0, leaving the range alone, when the
  * deviation is 0 or not a number. */
-int gimgStatsRange(const GimgStats *stats, int range, float k, double *low,
+int gimgStatsRange(const GimgBandStats *stats, int range, float k, double *low,
                    double *high);
 
 /* The step function of HISTS (level compaction) or HISTEQ (equalisation)
  * over the bins between low and high: table[i] := step(pre[i]), or
  * step(i) without pre, for i < 256.  Returns 0 (table untouched) when no
  * pixel lies in the range. */
-int gimgHistSteps(const GimgStats *stats, int func, double low, double high,
+int gimgHistSteps(const GimgBandStats *stats, int func, double low, double high,
                   float gamma, int gmid, const unsigned char *pre,
                   unsigned char *table);
 
@@ -63,7 +63,7 @@ int gimgHistSteps(const GimgStats *stats, int func, double low, double high,
  * bits is the band's pixel width, filterBg the filter background in force
  * (non-zero forces NONE over 0..255).  *low and *high are the range asked
  * for on entry and the range used on return. */
-void gimgFunctionTable(const GimgStats *stats, int func, int range, float k,
+void gimgFunctionTable(const GimgBandStats *stats, int func, int range, float k,
                        int bits, int filterBg, float gamma, int gmid,
                        unsigned char *table, int n, int a, int b,
                        double *low, double *high, const unsigned char *pre);

@@ -12,9 +12,9 @@
 
 namespace {
 
-GimgStats statsOf(const std::vector<std::pair<int, int>> &counts, int nbins)
+GimgBandStats statsOf(const std::vector<std::pair<int, int>> &counts, int nbins)
 {
-    GimgStats st;
+    GimgBandStats st;
     std::memset(&st, 0, sizeof st);
     st.nbins = nbins;
     double sum = 0, squares = 0;
@@ -106,14 +106,14 @@ TEST(gimgTable, StatisticsRanges)
 {
     /* 1000 pixels: the DETAIL cut of 1.25 % steps past the bins it
      * consumes from each end. */
-    GimgStats st = statsOf({{0, 10}, {1, 5}, {100, 970}, {255, 15}}, 256);
+    GimgBandStats st = statsOf({{0, 10}, {1, 5}, {100, 970}, {255, 15}}, 256);
     double low = 0, high = 255;
     ASSERT_EQ(gimgStatsRange(&st, GIMG_RANGE_DETAIL, 2.5f, &low, &high), 1);
     EXPECT_EQ(low, 2);
     EXPECT_EQ(high, 254);
 
     /* MEAN in single precision, then kept inside the extremes. */
-    GimgStats m = statsOf({{80, 1}, {120, 1}}, 256);   /* 100 +- 20 */
+    GimgBandStats m = statsOf({{80, 1}, {120, 1}}, 256);   /* 100 +- 20 */
     low = 0, high = 255;
     ASSERT_EQ(gimgStatsRange(&m, GIMG_RANGE_MEAN, 0.5f, &low, &high), 1);
     EXPECT_EQ(low, 90);
@@ -123,13 +123,13 @@ TEST(gimgTable, StatisticsRanges)
     EXPECT_EQ(high, 120);
 
     /* Fewer than 16 bins: DETAIL falls back to MEAN. */
-    GimgStats four = statsOf({{2, 1}, {6, 1}}, 16);
+    GimgBandStats four = statsOf({{2, 1}, {6, 1}}, 16);
     ASSERT_EQ(gimgStatsRange(&four, GIMG_RANGE_DETAIL, 0.5f, &low, &high), 1);
     EXPECT_EQ(low, 3);
     EXPECT_EQ(high, 5);
 
     /* A constant band keeps the range asked for. */
-    GimgStats flat = statsOf({{50, 9}}, 256);
+    GimgBandStats flat = statsOf({{50, 9}}, 256);
     low = 7, high = 9;
     EXPECT_EQ(gimgStatsRange(&flat, GIMG_RANGE_MEAN, 2.5f, &low, &high), 0);
     EXPECT_EQ(low, 7);
@@ -139,7 +139,7 @@ TEST(gimgTable, StatisticsRanges)
 TEST(gimgTable, HistogramStepFunctions)
 {
     /* HISTS: three occupied levels spread over 0..255. */
-    GimgStats few = statsOf({{10, 5}, {20, 5}, {30, 5}}, 256);
+    GimgBandStats few = statsOf({{10, 5}, {20, 5}, {30, 5}}, 256);
     unsigned char t[256];
     ASSERT_EQ(gimgHistSteps(&few, GIMG_FUNC_HISTS, 0, 255, 1, 0, nullptr, t),
               1);
@@ -154,7 +154,7 @@ TEST(gimgTable, HistogramStepFunctions)
     std::vector<std::pair<int, int>> all;
     for (int i = 0; i < 256; i++)
         all.push_back({i, 3});
-    GimgStats uniform = statsOf(all, 256);
+    GimgBandStats uniform = statsOf(all, 256);
     ASSERT_EQ(gimgHistSteps(&uniform, GIMG_FUNC_HISTEQ, 0, 255, 1, 0,
                             nullptr, t), 1);
     for (int i = 0; i < 256; i++)
@@ -162,7 +162,7 @@ TEST(gimgTable, HistogramStepFunctions)
 
     /* HISTEQ of two equal spikes: the lower spike is the base (0), the
      * upper one takes all of the rest; the pre-mapping picks the bins. */
-    GimgStats two = statsOf({{40, 1}, {200, 1}}, 256);
+    GimgBandStats two = statsOf({{40, 1}, {200, 1}}, 256);
     unsigned char pre[256];
     for (int i = 0; i < 256; i++)
         pre[i] = (unsigned char)(255 - i);
@@ -181,7 +181,7 @@ TEST(gimgTable, HistogramStepFunctions)
 
 TEST(gimgTable, FunctionTableOfOneChannel)
 {
-    GimgStats st = statsOf({{0, 10}, {1, 5}, {100, 970}, {255, 15}}, 256);
+    GimgBandStats st = statsOf({{0, 10}, {1, 5}, {100, 970}, {255, 15}}, 256);
     unsigned char t[256];
     double low = 0, high = 255;
     /* LINEAR over the DETAIL cut, written back. */
