@@ -18,19 +18,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/imgFormat.h"
 #include "core/ramimg.h"
 #include "core/stdstream.h"
-#include "formats/dib.h"
-#include "formats/dicom.h"
-#include "formats/elas.h"
-#include "formats/erdas.h"
-#include "formats/fft.h"
-#include "formats/gif.h"
-#include "formats/jpeg.h"
-#include "formats/mpeg.h"
-#include "formats/ppm.h"
-#include "formats/tiff.h"
-#include "formats/xbm.h"
 
 /* ---------------------------------------------------------------------
  * Keywords
@@ -298,50 +288,34 @@ static int runProbes(ProbeNode *list, int fd, const char *fileName,
     return 0;
 }
 
-/* The built-in probes after DICOM, in their fixed order.  Each returns
- * non-zero on recognition; the image type is then in info. */
-static int builtInProbes(int fd, ImageInfo *info, void **privateOut)
-{
-    typedef int (Probe)(int, ImageInfo *);
-    static Probe *const before[] = {imgDIB, imgXBMP, imgErdas, imgGif,
-                                    imgFFT, imgElas};
-    static Probe *const after[] = {imgJPEG, imgBASIC, imgPPM};
-    for (Probe *p : before) {
-        clearInfo(info);
-        if (p(fd, info))
-            return info->imgid;
-    }
-    clearInfo(info);
-    int rc = imgTiff(fd, info, -1, privateOut);
-    if (rc < 0)
-        return -1;
-    if (rc > 0)
-        return info->imgid;
-    for (Probe *p : after) {
-        clearInfo(info);
-        if (p(fd, info))
-            return info->imgid;
-    }
-    return 0;
-}
-
+/* Tries the formats in their probe order, the run-time back probes at
+ * their place in it. */
 static int probeAll(int fd, const char *fileName, ImageInfo *info,
                     void **privateOut)
 {
     int rc = runProbes(frontProbes, fd, fileName, info, privateOut);
     if (rc != 0)
         return rc;
+    for (int i = 0; i < imgFormatCount; i++) {
+        const ImgFormat *f = imgFormatList[i];
+        if (!f) {
+            rc = runProbes(backProbes, fd, fileName, info, privateOut);
+            if (rc != 0)
+                return rc;
+            continue;
+        }
+        if (!f->probe && !f->privateProbe)
+            continue;
+        clearInfo(info);
+        rc = f->probe ? f->probe(fd, info)
+                      : f->privateProbe(fd, fileName, info, privateOut);
+        if (rc < 0)
+            return -1;
+        if (rc > 0)
+            return info->imgid;
+    }
     clearInfo(info);
-    if (imgDicom(fd, info, privateOut))
-        return info->imgid;
-    rc = builtInProbes(fd, info, privateOut);
-    if (rc != 0)
-        return rc;
-    rc = runProbes(backProbes, fd, fileName, info, privateOut);
-    if (rc != 0)
-        return rc;
-    clearInfo(info);
-    return imgMPEG(fd, info) ? IMG_MPEG : 0;
+    return 0;
 }
 
 /*
@@ -373,6 +347,55 @@ int imgTypes(int fd, const char *fileName, ImageInfo *info,
 }
 
 /* ---------------------------------------------------------------------
+ * The formats by type number
+ * --------------------------------------------------------------------- */
+
+/* Format and layout of each image type, from the formats' own lists. */
+struct TypeEntry {
+    const ImgFormat *format;
+    int layout;
+};
+
+static const TypeEntry *typeTable(void)
+{
+    struct Table {
+        TypeEntry entry[IMG_NTYPES] = {};
+        Table()
+        {
+            for (int i = 0; i < imgFormatCount; i++) {
+                const ImgFormat *f = imgFormatList[i];
+                for (const ImgFormatType *t = f ? f->types : nullptr;
+                     t && t->imgid > 0; t++)
+                    if (t->imgid < IMG_NTYPES && !entry[t->imgid].format)
+                        entry[t->imgid] = {f, t->layout};
+            }
+        }
+    };
+    static const Table table;
+    return table.entry;
+}
+
+const ImgFormat *imgFormat(int imgid)
+{
+    return imgid > 0 && imgid < IMG_NTYPES ? typeTable()[imgid].format
+                                           : nullptr;
+}
+
+int imgLayout(int imgid)
+{
+    return imgid > 0 && imgid < IMG_NTYPES ? typeTable()[imgid].layout
+                                           : LAYOUT_NONE;
+}
+
+const ImgFormat *imgMapFormat(int mapid)
+{
+    for (int i = 0; mapid != 0 && i < imgFormatCount; i++)
+        if (imgFormatList[i] && imgFormatList[i]->mapid == mapid)
+            return imgFormatList[i];
+    return nullptr;
+}
+
+/* ---------------------------------------------------------------------
  * New files
  * --------------------------------------------------------------------- */
 
@@ -384,39 +407,22 @@ int imgTypes(int fd, const char *fileName, ImageInfo *info,
  */
 int initImageHead(int fd, int newFlag, ImageInfo *info)
 {
-    switch (info->imgid) {
-    case IMG_BSQ:
-    case IMG_BIL:
-    case IMG_BIP:
-        return initBASIC(fd, info);
-    case IMG_E73:
-    case IMG_E74:
-    case IMG_E74BSQ:
-        return initErdasHead(fd, newFlag, info);
-    case IMG_DIB:
-        return initDIBHead(fd, newFlag, info);
-    case IMG_TIFF:
-        return initTiffHead(fd, newFlag, info);
-    case IMG_PPM:
-        return initPPMHead(fd, info);
-    default:
-        return -2;
-    }
+    const ImgFormat *f = imgFormat(info->imgid);
+    return f && f->initHead ? f->initHead(fd, newFlag, info) : -2;
 }
 
 /*
  * initImageData --
- *	Writes the data area: zeroes from the header size on, or the whole
- *	picture for XBM and JPEG.
+ *	Writes the data area: zeroes from the header size on, or what the
+ *	format writes instead (the whole picture for XBM and JPEG).
  * Results:
  *	The header size, or -1 after a short write.
  */
 int initImageData(int fd, ImageInfo *info)
 {
-    if (info->imgid == IMG_XBMP)
-        return initXBMP(fd, info, nullptr, 0);
-    if (info->imgid == IMG_JPEG)
-        return initJPEG(fd, info);
+    const ImgFormat *f = imgFormat(info->imgid);
+    if (f && f->initData)
+        return f->initData(fd, info);
     /* BIP, DIB, TIFF and PPM lines already hold every band. */
     int64_t size = (int64_t)info->block * info->rows;
     if (info->imgid != IMG_BIP && info->imgid != IMG_DIB
@@ -462,19 +468,14 @@ int createImage(ImageInfo *info)
 
 int updateImageIndices(int fd, ImageInfo *info, void *privateData)
 {
-    if (fd < 0)
+    const ImgFormat *f = imgFormat(info->imgid);
+    if (fd < 0 || !f || !f->updateIndices)
         return 0;
-    if (info->imgid == IMG_DIB)
-        return updateDIBIndices(fd, info);
-    if (info->imgid == IMG_TIFF)
-        return updateTiffIndices(fd, info, privateData);
-    return 0;
+    return f->updateIndices(fd, info, privateData);
 }
 
 int imgHist(int fd, const ImageInfo *info, Hist *histograms)
 {
-    if (info->imgid != IMG_FFT)
-        return 0;
-    getFFTHist(fd, histograms);
-    return 1;
+    const ImgFormat *f = imgFormat(info->imgid);
+    return f && f->hist ? f->hist(fd, info, histograms) : 0;
 }

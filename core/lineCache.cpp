@@ -51,59 +51,13 @@
 #include <vector>
 
 #include "core/hist.h"
+#include "core/imgFormat.h"
 #include "core/imgtype.h"
 #include "core/interleave.h"
 #include "core/stdstream.h"
-#include "formats/gif.h"
-#include "formats/jpeg.h"
-#include "formats/tiff.h"
-#include "formats/xbm.h"
 
 #define MAX_IOVECS 1024
 #define READ_AHEAD_BYTES (1 << 20)  /* a longer read gains nothing */
-
-enum LineLayout {
-    LAYOUT_NONE,        /* memory types: nothing to read or write */
-    LAYOUT_BSQ,         /* one band line per file record, band-sequential */
-    LAYOUT_BIL,         /* one band line per file record, by line */
-    LAYOUT_BIP,         /* all bands of a line, pixel-interleaved */
-    LAYOUT_DIB,         /* all bands of a line dealt byte by byte, bottom-up */
-    LAYOUT_TIFF,        /* strips or tiles read through the TIFF reader */
-    LAYOUT_PICTURE,     /* whole picture: GIF87a, XBM, JPEG */
-    LAYOUT_FRAMES       /* frames: GIF89a, MPEG */
-};
-
-static LineLayout layoutOf(int imgid)
-{
-    switch (imgid) {
-    case IMG_BSQ:
-    case IMG_E74BSQ:
-        return LAYOUT_BSQ;
-    case IMG_BIL:
-    case IMG_E73:
-    case IMG_E74:
-    case IMG_ELAS:
-    case IMG_MBIL:
-        return LAYOUT_BIL;
-    case IMG_BIP:
-    case IMG_FFT:
-    case IMG_PPM:
-        return LAYOUT_BIP;
-    case IMG_DIB:
-        return LAYOUT_DIB;
-    case IMG_TIFF:
-        return LAYOUT_TIFF;
-    case IMG_GIF87A:
-    case IMG_XBMP:
-    case IMG_JPEG:
-        return LAYOUT_PICTURE;
-    case IMG_GIF89A:
-    case IMG_MPEG:
-        return LAYOUT_FRAMES;
-    default:
-        return LAYOUT_NONE;
-    }
-}
 
 /* ---------------------------------------------------------------------
  * Small helpers
@@ -245,7 +199,7 @@ static bool forwardScan(const RAMImage *r, int y, int b)
 static int64_t bandLinePos(const RAMImage *r, int y, int b)
 {
     const ImageInfo &info = r->info;
-    int64_t record = layoutOf(info.imgid) == LAYOUT_BSQ
+    int64_t record = imgLayout(info.imgid) == LAYOUT_BSQ
                          ? (int64_t)b * info.rows + y
                          : (int64_t)y * info.nbands + b;
     return r->dataOffset + record * info.block;
@@ -258,7 +212,7 @@ static void readBandLines(RAMImage *r, int y, int b)
 {
     const ImageInfo &info = r->info;
     const int nb = info.nbands, key = y * nb + b;
-    const bool bsq = layoutOf(info.imgid) == LAYOUT_BSQ;
+    const bool bsq = imgLayout(info.imgid) == LAYOUT_BSQ;
     const int step = bsq ? nb : 1;
     int limit = 1;
     if (info.block == r->lineBytes && forwardScan(r, y, b)) {
@@ -301,21 +255,22 @@ static void readBandLines(RAMImage *r, int y, int b)
 /* DIB lines with several bands are dealt byte by byte. */
 static bool dealsBytes(const RAMImage *r)
 {
-    return r->info.imgid == IMG_DIB && r->info.nbands > 1;
+    return imgLayout(r->info.imgid) == LAYOUT_DIB && r->info.nbands > 1;
 }
 
 /* Bytes of a file line that hold pixel values. */
 static int64_t fileLineBytes(const RAMImage *r)
 {
     const ImageInfo &info = r->info;
-    if (info.imgid == IMG_DIB)
+    if (imgLayout(info.imgid) == LAYOUT_DIB)
         return (int64_t)info.nbands * r->lineBytes;
     return interleavedLineBytes(info.pixel, info.nbands, info.columns);
 }
 
 static int64_t fileLinePos(const RAMImage *r, int y)
 {
-    int64_t record = r->info.imgid == IMG_DIB ? r->info.rows - y - 1 : y;
+    int64_t record = imgLayout(r->info.imgid) == LAYOUT_DIB
+                     ? r->info.rows - y - 1 : y;
     return r->dataOffset + record * r->info.block;
 }
 
@@ -418,7 +373,7 @@ static void readFileLines(RAMImage *r, int y, int b)
     }
     /* Lines y .. y + n - 1 lie together in the file: ascending, or
      * descending for the bottom-up DIB. */
-    const bool bottomUp = info.imgid == IMG_DIB;
+    const bool bottomUp = imgLayout(info.imgid) == LAYOUT_DIB;
     const int64_t stride = std::max(block, need);
     static std::vector<unsigned char> data;
     data.resize((size_t)(n * stride));
@@ -436,17 +391,20 @@ static void readFileLines(RAMImage *r, int y, int b)
     }
 }
 
-/* Fills line y (band b asked for) of a TIFF file from the strip or tile
- * row holding it, and the other lines of that block whose slots are
- * free and not shared with line y. */
-static void readTiffLines(RAMImage *r, int y, int b)
+/* Fills line y (band b asked for) from the format's block holding it
+ * (a TIFF strip or tile row), and the other lines of that block whose
+ * slots are free and not shared with line y. */
+static void readBlockLines(RAMImage *r, int y, int b)
 {
     const ImageInfo &info = r->info;
+    const ImgFormat *f = imgFormat(info.imgid);
     std::vector<unsigned char *> lines;
     claimLine(r, y, b, lines);
+    if (!f || !f->readBlock)
+        return;
     int row = y, count = 0;
     std::unique_ptr<unsigned char, void (*)(void *)> block(
-        getTiffBlock(r, &row, &count), std::free);
+        f->readBlock(r, &row, &count), std::free);
     if (!block || count < 1 || info.block < fileLineBytes(r))
         return;
     int from = std::max(row, 0);
@@ -465,7 +423,7 @@ static void readTiffLines(RAMImage *r, int y, int b)
     }
 }
 
-/* Writes line y of a BIP, TIFF or DIB file from the cache. */
+/* Writes line y of a BIP, DIB or block (TIFF) file from the cache. */
 static void writeFileLine(RAMImage *r, int y)
 {
     const ImageInfo &info = r->info;
@@ -488,7 +446,7 @@ static void writeFileLine(RAMImage *r, int y)
                    readBytes(r->fd, data.data(), std::min(block, need), pos));
     gatherLine(r, bands.data(), data.data());
     fileToHost(r, data.data(), need);
-    bool single = info.imgid == IMG_DIB && nb == 1;
+    bool single = imgLayout(info.imgid) == LAYOUT_DIB && nb == 1;
     writeBytes(r, data.data(), single ? r->lineBytes : block, pos);
     for (int b = 0; b < nb; b++)
         if (bands[(size_t)b])
@@ -499,14 +457,17 @@ static void writeFileLine(RAMImage *r, int y)
  * Whole pictures and frames
  * --------------------------------------------------------------------- */
 
+/* Whole pictures come from the format's reader, frames from the first
+ * volume. */
 static void readPicture(RAMImage *r)
 {
     BusyGuard busy(r);
-    switch (r->info.imgid) {
-    case IMG_GIF87A: readGIF(r); break;
-    case IMG_XBMP: readXBMP(r); break;
-    case IMG_JPEG: readJPEG(r); break;
-    default: getRAMImageVolume(r, 1); break;
+    const ImgFormat *f = imgFormat(r->info.imgid);
+    if (imgLayout(r->info.imgid) == LAYOUT_PICTURE) {
+        if (f && f->readPicture)
+            f->readPicture(r);
+    } else {
+        getRAMImageVolume(r, 1);
     }
 }
 
@@ -515,13 +476,9 @@ static void writePicture(RAMImage *r)
     /* The writer takes every line: none stays dirty. */
     std::memset(r->dirty, 0, (size_t)r->slotCount / 8 + 1);
     BusyGuard busy(r);
-    switch (r->info.imgid) {
-    case IMG_GIF87A:
-    case IMG_GIF89A: writeGIF(r); break;
-    case IMG_XBMP: writeXBMP(r); break;
-    case IMG_JPEG: writeJPEG(r); break;
-    default: break;
-    }
+    const ImgFormat *f = imgFormat(r->info.imgid);
+    if (f && f->writePicture)
+        f->writePicture(r);
 }
 
 /* ---------------------------------------------------------------------
@@ -560,7 +517,7 @@ unsigned char *getRAMImageLine(RAMImage *r, int y, int b, int read)
     if (ramImageSlotDirty(r, slot))
         flushRAMImageLine(r, slot);
     r->slotMap[slot] = key;
-    switch (layoutOf(info.imgid)) {
+    switch (imgLayout(info.imgid)) {
     case LAYOUT_BSQ:
     case LAYOUT_BIL:
         if (read && r->fd >= 0)
@@ -571,9 +528,9 @@ unsigned char *getRAMImageLine(RAMImage *r, int y, int b, int read)
         if (r->fd >= 0)
             readFileLines(r, y, b);
         break;
-    case LAYOUT_TIFF:
+    case LAYOUT_BLOCKS:
         if (read && r->fd >= 0)
-            readTiffLines(r, y, b);
+            readBlockLines(r, y, b);
         break;
     case LAYOUT_PICTURE:
     case LAYOUT_FRAMES:
@@ -611,7 +568,7 @@ unsigned char *getRAMImageLine(RAMImage *r, int y, int b, int read)
 /* Lines of a tiled, multi-strip, compressed or planar TIFF cannot be
  * written back in place without damaging the file: they stay in the
  * cache only, and the record says so once. */
-static void refuseTiffWrite(RAMImage *r)
+static void refuseBlockWrite(RAMImage *r)
 {
     static const RAMImage *warned = nullptr;
     static std::string warnedFile;
@@ -635,7 +592,7 @@ void flushRAMImageLine(RAMImage *r, int slot)
     int y = key / info.nbands, b = key % info.nbands;
     if (y >= info.rows)
         return;
-    switch (layoutOf(info.imgid)) {
+    switch (imgLayout(info.imgid)) {
     case LAYOUT_BSQ:
     case LAYOUT_BIL: {
         const unsigned char *line = slotLine(r, slot);
@@ -648,13 +605,15 @@ void flushRAMImageLine(RAMImage *r, int slot)
         writeBytes(r, line, r->lineBytes, bandLinePos(r, y, b));
         break;
     }
-    case LAYOUT_TIFF:
-        if (!tiffRowsWritable(r)) {
-            refuseTiffWrite(r);
+    case LAYOUT_BLOCKS: {
+        const ImgFormat *f = imgFormat(info.imgid);
+        if (!f || !f->blockWritable || !f->blockWritable(r)) {
+            refuseBlockWrite(r);
             break;
         }
         writeFileLine(r, y);
         break;
+    }
     case LAYOUT_BIP:
     case LAYOUT_DIB:
         writeFileLine(r, y);
@@ -695,17 +654,16 @@ unsigned char *putRAMImageLine(RAMImage *r, int y, int b)
  * --------------------------------------------------------------------- */
 
 
-/* Bytes of one volume: the data area of a single-volume file. */
+/* Bytes of one volume: the data area of a single-volume file (the
+ * stored lines of pixel-interleaved layouts hold every band). */
 static int64_t volumeBytes(const RAMImage *r)
 {
     const ImageInfo &info = r->info;
     int64_t bytes = (int64_t)info.block * info.rows;
-    switch (info.imgid) {
-    case IMG_BIP:
-    case IMG_DIB:
-    case IMG_TIFF:
-    case IMG_FFT:
-    case IMG_PPM:
+    switch (imgLayout(info.imgid)) {
+    case LAYOUT_BIP:
+    case LAYOUT_DIB:
+    case LAYOUT_BLOCKS:
         return bytes;
     default:
         return bytes * info.nbands;

@@ -33,6 +33,7 @@
 #include <cstring>
 #include <vector>
 
+#include "core/imgFormat.h"
 #include "core/imgtype.h"
 #include "core/hostField.h"
 #include "core/ramimg.h"
@@ -163,3 +164,24 @@ int initBASIC(int fd, ImageInfo *info)
     info->offset = requested <= 0 ? 0 : size;
     return size;
 }
+
+/* ---------------------------------------------------------------------
+ * The format's record
+ * --------------------------------------------------------------------- */
+
+static int headBASIC(int fd, int, ImageInfo *info)
+{
+    return initBASIC(fd, info);
+}
+
+static const ImgFormatType basicTypes[] = {
+    {IMG_BSQ, LAYOUT_BSQ}, {IMG_BIL, LAYOUT_BIL}, {IMG_BIP, LAYOUT_BIP},
+    {0, 0},
+};
+
+extern const ImgFormat basicFormat = {
+    .name = "BASIC",
+    .types = basicTypes,
+    .probe = imgBASIC,
+    .initHead = headBASIC,
+};

@@ -35,13 +35,10 @@
 #include <cstring>
 
 #include "core/hist.h"
+#include "core/imgFormat.h"
 #include "core/imgtype.h"
 #include "core/lineAccess.h"
 #include "core/stdstream.h"
-#include "formats/dicom.h"
-#include "formats/gif.h"
-#include "formats/mpeg.h"
-#include "formats/tiff.h"
 
 static RAMImage *storeHead = nullptr;
 static int storeCounter = 0;
@@ -130,6 +127,21 @@ static void setLineOperations(RAMImage *r)
         r->flushLine = flushRAMImageLine;
     }
 }
+
+/* The memory types: no file format; a memory type described over a
+ * file reads it by line only as MBIL. */
+static const ImgFormatType memoryTypes[] = {
+    {IMG_MBSQ, LAYOUT_NONE}, {IMG_MBIL, LAYOUT_BIL}, {IMG_MBIP, LAYOUT_NONE},
+    {IMG_MRGB32, LAYOUT_NONE}, {IMG_MRGB24, LAYOUT_NONE},
+    {IMG_MRGB565, LAYOUT_NONE}, {IMG_MRGB555, LAYOUT_NONE},
+    {IMG_MRGB8, LAYOUT_NONE}, {IMG_MRGB4, LAYOUT_NONE},
+    {IMG_MRGB1, LAYOUT_NONE}, {0, 0},
+};
+
+extern const ImgFormat memoryFormat = {
+    .name = "memory",
+    .types = memoryTypes,
+};
 
 /* ---------------------------------------------------------------------
  * The line cache
@@ -232,23 +244,21 @@ static int buildCache(const RAMImage *r, int lines, int64_t extra,
 static int cacheLinesFor(const RAMImage *r, int lines, int64_t *extra)
 {
     const ImageInfo &info = r->info;
+    const ImgFormat *f = imgFormat(info.imgid);
     *extra = 0;
-    switch (info.imgid) {
-    case IMG_TIFF: {
-        int h = r->privateData ? tiffBlockRows(r) : 0;
+    if (f && (f->readPicture || f->writePicture)) {
+        /* Whole pictures: GIF, JPEG and XBM. */
+        lines = info.rows;
+    } else if (f && f->blockRows) {
+        /* A whole number of blocks, at least two. */
+        int h = r->privateData ? f->blockRows(r) : 0;
         if (h > 0) {
             lines = ((lines - 1) / h + 1) * h;
             if (lines < 2 * h)
                 lines = 2 * h;
         }
-        break;
     }
-    case IMG_GIF87A:
-    case IMG_GIF89A:
-    case IMG_JPEG:
-    case IMG_XBMP:      /* read and written whole, like the others */
-        lines = info.rows;
-        break;
+    switch (info.imgid) {
     case IMG_MRGB32:
     case IMG_MRGB24:
     case IMG_MRGB565:
@@ -413,8 +423,10 @@ static void releasePrivate(RAMImage *r)
     if (r->destroy) {
         r->destroy(r);
     } else if (r->privateData) {
-        if (r->info.mapid == MAP_DICOM)
-            deleteDicomHashTable(static_cast<Tcl_HashTable *>(r->privateData));
+        /* DICOM records carry their element table whatever their type. */
+        const ImgFormat *f = imgMapFormat(r->info.mapid);
+        if (f && f->destroy)
+            f->destroy(r);
         else
             std::free(r->privateData);
     }
@@ -582,11 +594,10 @@ RAMImage *createRAMImage(const char *fileName, const ImageInfo *info,
     fresh.privateData = priv;
     fresh.lineBytes = ramImageLineBytes(probed.pixel, probed.columns);
     fresh.info.block = minimumBlock(probed, fresh.lineBytes);
-    if (probed.imgid == IMG_TIFF) {
-        fresh.seek = tiffSeek;
-        fresh.destroy = tiffDestroy;
-    } else if (probed.imgid == IMG_GIF89A) {
-        fresh.seek = gifSeek;
+    const ImgFormat *format = imgFormat(probed.imgid);
+    if (format) {
+        fresh.seek = format->seek;
+        fresh.destroy = format->destroy;
     }
     CacheBlock c;
     int64_t extra;
@@ -619,22 +630,11 @@ RAMImage *createRAMImage(const char *fileName, const ImageInfo *info,
         return nullptr;
     }
 
-    switch (r->info.imgid) {
-    case IMG_GIF87A:
-    case IMG_GIF89A:
-        if (r->info.nindices < 1)
-            readGIF(r);
-        break;
-    case IMG_MPEG:
-        if (!mpegCreateDecoder(r)) {
-            *err = RAMIMG_EOPEN;
-            if (!reuse)
-                destroyRAMImage(r);
-            return nullptr;
-        }
-        break;
-    default:
-        break;
+    if (format && format->open && !format->open(r)) {
+        *err = RAMIMG_EOPEN;
+        if (!reuse)
+            destroyRAMImage(r);
+        return nullptr;
     }
     *err = RAMIMG_OK;
     return r;

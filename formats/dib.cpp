@@ -35,6 +35,7 @@
 #include <cstring>
 
 #include "core/freeDisk.h"
+#include "core/imgFormat.h"
 #include "core/imgtype.h"
 #include "core/ramimg.h"
 #include "core/stdstream.h"
@@ -411,3 +412,22 @@ int updateDIBIndices(int fd, ImageInfo *info)
     }
     return n;
 }
+
+/* ---------------------------------------------------------------------
+ * The format's record
+ * --------------------------------------------------------------------- */
+
+static int indicesDIB(int fd, ImageInfo *info, void *)
+{
+    return updateDIBIndices(fd, info);
+}
+
+static const ImgFormatType dibTypes[] = {{IMG_DIB, LAYOUT_DIB}, {0, 0}};
+
+extern const ImgFormat dibFormat = {
+    .name = "DIB",
+    .types = dibTypes,
+    .probe = imgDIB,
+    .initHead = initDIBHead,
+    .updateIndices = indicesDIB,
+};

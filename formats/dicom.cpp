@@ -42,6 +42,7 @@
 #include <new>
 #include <string>
 
+#include "core/imgFormat.h"
 #include "core/imgtype.h"
 #include "core/ramimg.h"
 #include "core/stdstream.h"
@@ -410,3 +411,30 @@ int imgDicom(int fd, ImageInfo *info, void **privateOut)
     *privateOut = t;
     return 1;
 }
+
+/* ---------------------------------------------------------------------
+ * The format's record
+ * --------------------------------------------------------------------- */
+
+static int probeDicom(int fd, const char *, ImageInfo *info, void **table)
+{
+    return imgDicom(fd, info, table);
+}
+
+static void destroyDicom(RAMImage *r)
+{
+    deleteDicomHashTable(static_cast<Tcl_HashTable *>(r->privateData));
+    r->privateData = nullptr;
+}
+
+/* A DICOM file reports the raw type of its pixel layout, not a type of
+ * its own; its records are marked by the map type. */
+static const ImgFormatType dicomTypes[] = {{0, 0}};
+
+extern const ImgFormat dicomFormat = {
+    .name = "DICOM",
+    .types = dicomTypes,
+    .mapid = MAP_DICOM,
+    .privateProbe = probeDicom,
+    .destroy = destroyDicom,
+};

@@ -31,6 +31,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/imgFormat.h"
 #include "core/imgtype.h"
 #include "core/hostField.h"
 #include "core/ramimg.h"
@@ -84,3 +85,15 @@ int imgElas(int fd, ImageInfo *info)
     info->transparent = -1;
     return 1;
 }
+
+/* ---------------------------------------------------------------------
+ * The format's record
+ * --------------------------------------------------------------------- */
+
+static const ImgFormatType elasTypes[] = {{IMG_ELAS, LAYOUT_BIL}, {0, 0}};
+
+extern const ImgFormat elasFormat = {
+    .name = "ELAS",
+    .types = elasTypes,
+    .probe = imgElas,
+};

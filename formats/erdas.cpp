@@ -51,6 +51,7 @@
 #include <tcl.h>
 
 #include "core/freeDisk.h"
+#include "core/imgFormat.h"
 #include "core/imgtype.h"
 #include "core/hostField.h"
 #include "core/ramimg.h"
@@ -341,3 +342,19 @@ int pixelType(const unsigned char *header)
 {
     return hostField<int16_t>(header, 6);
 }
+
+/* ---------------------------------------------------------------------
+ * The format's record
+ * --------------------------------------------------------------------- */
+
+static const ImgFormatType erdasTypes[] = {
+    {IMG_E73, LAYOUT_BIL}, {IMG_E74, LAYOUT_BIL}, {IMG_E74BSQ, LAYOUT_BSQ},
+    {0, 0},
+};
+
+extern const ImgFormat erdasFormat = {
+    .name = "ERDAS",
+    .types = erdasTypes,
+    .probe = imgErdas,
+    .initHead = initErdasHead,
+};

@@ -51,6 +51,7 @@
 
 #include "core/freeDisk.h"
 #include "core/hist.h"
+#include "core/imgFormat.h"
 #include "core/imgtype.h"
 #include "core/hostField.h"
 #include "core/ramimg.h"
@@ -518,3 +519,22 @@ void PutFFTFileSeg(unsigned char *header, int fd, const float *buffer,
     fftWriteRect(header, fd, buffer, fftStrip(header, firstColumn, count),
                  statistics, "PutFFTFileSeg");
 }
+
+/* ---------------------------------------------------------------------
+ * The format's record
+ * --------------------------------------------------------------------- */
+
+static int histFFT(int fd, const ImageInfo *, Hist *histograms)
+{
+    getFFTHist(fd, histograms);
+    return 1;
+}
+
+static const ImgFormatType fftTypes[] = {{IMG_FFT, LAYOUT_BIP}, {0, 0}};
+
+extern const ImgFormat fftFormat = {
+    .name = "FFT",
+    .types = fftTypes,
+    .probe = imgFFT,
+    .hist = histFFT,
+};

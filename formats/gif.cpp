@@ -44,6 +44,7 @@
 #include <vector>
 
 #include "core/hist.h"
+#include "core/imgFormat.h"
 #include "core/imgtype.h"
 #include "core/ramimg.h"
 #include "core/stdstream.h"
@@ -944,3 +945,40 @@ int gifFrameDelay(const RAMImage *r)
     const GifPrivate *p = static_cast<const GifPrivate *>(r->privateData);
     return p ? p->delay : 0;
 }
+
+/* ---------------------------------------------------------------------
+ * The format's record
+ * --------------------------------------------------------------------- */
+
+/* A picture without a palette yet is read at once: the palette is the
+ * file's. */
+static int openGif(RAMImage *r)
+{
+    if (r->info.nindices < 1)
+        readGIF(r);
+    return 1;
+}
+
+static const ImgFormatType gif87Types[] = {
+    {IMG_GIF87A, LAYOUT_PICTURE}, {0, 0},
+};
+static const ImgFormatType gif89Types[] = {{IMG_GIF89A, LAYOUT_FRAMES}, {0, 0}};
+
+extern const ImgFormat gif87Format = {
+    .name = "GIF87a",
+    .types = gif87Types,
+    .probe = imgGif,
+    .open = openGif,
+    .readPicture = readGIF,
+    .writePicture = writeGIF,
+};
+
+/* GIF89a files are recognised by the GIF87a probe; their frames are
+ * volumes. */
+extern const ImgFormat gif89Format = {
+    .name = "GIF89a",
+    .types = gif89Types,
+    .open = openGif,
+    .writePicture = writeGIF,
+    .seek = gifSeek,
+};

@@ -34,6 +34,7 @@
 #include <cstring>
 #include <vector>
 
+#include "core/imgFormat.h"
 #include "core/imgtype.h"
 #include "core/ramimg.h"
 #include "core/stdstream.h"
@@ -498,3 +499,18 @@ int initJPEG(int fd, ImageInfo *info)
         info->block = JPEG_DEFAULT_QUALITY;
     return 0;
 }
+
+/* ---------------------------------------------------------------------
+ * The format's record
+ * --------------------------------------------------------------------- */
+
+static const ImgFormatType jpegTypes[] = {{IMG_JPEG, LAYOUT_PICTURE}, {0, 0}};
+
+extern const ImgFormat jpegFormat = {
+    .name = "JPEG",
+    .types = jpegTypes,
+    .probe = imgJPEG,
+    .initData = initJPEG,
+    .readPicture = readJPEG,
+    .writePicture = writeJPEG,
+};

@@ -7,6 +7,8 @@
  */
 #include "mpeg.h"
 
+#include "core/imgFormat.h"
+
 int imgMPEG(int, ImageInfo *)
 {
     return 0;
@@ -21,3 +23,16 @@ int Mpeg_Init(Tcl_Interp *)
 {
     return 0;
 }
+
+/* ---------------------------------------------------------------------
+ * The format's record
+ * --------------------------------------------------------------------- */
+
+static const ImgFormatType mpegTypes[] = {{IMG_MPEG, LAYOUT_FRAMES}, {0, 0}};
+
+extern const ImgFormat mpegFormat = {
+    .name = "MPEG",
+    .types = mpegTypes,
+    .probe = imgMPEG,
+    .open = mpegCreateDecoder,
+};

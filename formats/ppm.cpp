@@ -31,6 +31,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/imgFormat.h"
 #include "core/imgtype.h"
 #include "core/ramimg.h"
 #include "core/stdstream.h"
@@ -206,3 +207,21 @@ int initPPMHead(int fd, ImageInfo *info)
     info->msbf = 0;
     return info->offset;
 }
+
+/* ---------------------------------------------------------------------
+ * The format's record
+ * --------------------------------------------------------------------- */
+
+static int headPPM(int fd, int, ImageInfo *info)
+{
+    return initPPMHead(fd, info);
+}
+
+static const ImgFormatType ppmTypes[] = {{IMG_PPM, LAYOUT_BIP}, {0, 0}};
+
+extern const ImgFormat ppmFormat = {
+    .name = "PPM",
+    .types = ppmTypes,
+    .probe = imgPPM,
+    .initHead = headPPM,
+};

@@ -35,6 +35,7 @@
 
 #include "core/freeDisk.h"
 #include "core/hist.h"
+#include "core/imgFormat.h"
 #include "core/imgtype.h"
 #include "core/ramimg.h"
 #include "core/stdstream.h"
@@ -865,3 +866,27 @@ int updateTiffIndices(int fd, ImageInfo *info, void *state)
         return -1;
     return putTiffColormap(fd, &dir->ifds[0], info->palette, dir->order);
 }
+
+/* ---------------------------------------------------------------------
+ * The format's record
+ * --------------------------------------------------------------------- */
+
+static int probeTiff(int fd, const char *, ImageInfo *info, void **state)
+{
+    return imgTiff(fd, info, -1, state);
+}
+
+static const ImgFormatType tiffTypes[] = {{IMG_TIFF, LAYOUT_BLOCKS}, {0, 0}};
+
+extern const ImgFormat tiffFormat = {
+    .name = "TIFF",
+    .types = tiffTypes,
+    .privateProbe = probeTiff,
+    .initHead = initTiffHead,
+    .updateIndices = updateTiffIndices,
+    .seek = tiffSeek,
+    .readBlock = getTiffBlock,
+    .blockRows = tiffBlockRows,
+    .blockWritable = tiffRowsWritable,
+    .destroy = tiffDestroy,
+};

@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "core/imgFormat.h"
 #include "core/imgtype.h"
 #include "core/ramimg.h"
 #include "core/stdstream.h"
@@ -283,3 +284,23 @@ int initXBMP(int fd, ImageInfo *info, const unsigned char *data,
         describeBitmap(info, columns, rows);
     return 0;
 }
+
+/* ---------------------------------------------------------------------
+ * The format's record
+ * --------------------------------------------------------------------- */
+
+static int dataXBMP(int fd, ImageInfo *info)
+{
+    return initXBMP(fd, info, nullptr, 0);
+}
+
+static const ImgFormatType xbmTypes[] = {{IMG_XBMP, LAYOUT_PICTURE}, {0, 0}};
+
+extern const ImgFormat xbmFormat = {
+    .name = "XBM",
+    .types = xbmTypes,
+    .probe = imgXBMP,
+    .initData = dataXBMP,
+    .readPicture = readXBMP,
+    .writePicture = writeXBMP,
+};

@@ -1,5 +1,6 @@
 // Tests of imgtype.cpp and rawBasic.cpp: keywords, the custom option
-// procedures, the probe registry and the BASIC raw format.
+// procedures, the probe registry, the format table and the BASIC raw
+// format.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "core/hostField.h"
+#include "core/imgFormat.h"
 #include "core/imgtype.h"
 #include "core/ramimg.h"
 #include "tests/support/imageRecords.h"
@@ -116,6 +118,41 @@ TEST(imgTypes, RunTimeProbeListsInOrder)
     calls.clear();
     EXPECT_EQ(probeFile(dir.path("junk"), &info), 0);
     EXPECT_EQ(calls, "");
+}
+
+// The probe order and the storage layout of every image type, as the
+// registry and the line access are specified.
+TEST(imgFormat, ProbeOrderAndLayoutOfEveryType)
+{
+    std::string order;
+    for (int i = 0; i < imgFormatCount; i++) {
+        const ImgFormat *f = imgFormatList[i];
+        if (!f)
+            order += "<back> ";
+        else if (f->probe || f->privateProbe)
+            order += std::string(f->name) + " ";
+    }
+    EXPECT_EQ(order, "DICOM DIB XBM ERDAS GIF87a FFT ELAS TIFF JPEG BASIC "
+                     "PPM <back> MPEG ");
+    static const int layout[IMG_NTYPES] = {
+        LAYOUT_NONE, LAYOUT_BSQ, LAYOUT_BIL, LAYOUT_BIP, LAYOUT_BIL,
+        LAYOUT_BIL, LAYOUT_BIL, LAYOUT_DIB, LAYOUT_PICTURE, LAYOUT_BLOCKS,
+        LAYOUT_PICTURE, LAYOUT_FRAMES, LAYOUT_BIP, LAYOUT_BIP, LAYOUT_PICTURE,
+        LAYOUT_BSQ, LAYOUT_NONE, LAYOUT_BIL, LAYOUT_NONE, LAYOUT_FRAMES,
+        LAYOUT_NONE, LAYOUT_NONE, LAYOUT_NONE, LAYOUT_NONE, LAYOUT_NONE,
+        LAYOUT_NONE, LAYOUT_NONE};
+    for (int t = 1; t < IMG_NTYPES; t++) {
+        SCOPED_TRACE(strImgID(t));
+        EXPECT_NE(imgFormat(t), nullptr);
+        EXPECT_EQ(imgLayout(t), layout[t]);
+    }
+    EXPECT_EQ(imgFormat(0), nullptr);
+    EXPECT_EQ(imgFormat(IMG_NTYPES), nullptr);
+    EXPECT_EQ(imgFormat(IMG_GIF87A)->seek, nullptr);   // only 89a has frames
+    EXPECT_NE(imgFormat(IMG_GIF89A)->seek, nullptr);
+    ASSERT_NE(imgMapFormat(MAP_DICOM), nullptr);
+    EXPECT_STREQ(imgMapFormat(MAP_DICOM)->name, "DICOM");
+    EXPECT_EQ(imgMapFormat(MAP_GRID), nullptr);
 }
 
 namespace {
