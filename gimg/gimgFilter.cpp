@@ -47,12 +47,13 @@ unsigned char *filter4(int n, unsigned char *row, unsigned char *previousRow,
         } else {
             int base = background != 0 ? background : c;
             int diff;
-            double gain = 3 * s;
+            /* (difference * 3) * s, in that order: 3 * s first would
+             * round differently (3 * 0.3 is below 0.9). */
             switch (direction) {
-            case 1: diff = (int)((left - c) * gain + 0.5); break;
-            case 2: diff = (int)((left - up) * gain + 0.5); break;
-            case 3: diff = (int)((c - up) * gain + 0.5); break;
-            case 4: diff = (int)((c - upLeft) * gain + 0.5); break;
+            case 1: diff = (int)((left - c) * 3 * s + 0.5); break;
+            case 2: diff = (int)((left - up) * 3 * s + 0.5); break;
+            case 3: diff = (int)((c - up) * 3 * s + 0.5); break;
+            case 4: diff = (int)((c - upLeft) * 3 * s + 0.5); break;
             default: diff = (int)((3 * c - left - upLeft - up) * s + 0.5);
             }
             d = diff + base;

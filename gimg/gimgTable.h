@@ -11,7 +11,8 @@
 #ifndef VELK_GIMGTABLE_H
 #define VELK_GIMGTABLE_H
 
-/* Enhancement functions (`-func`) and statistics ranges (`-range`). */
+/* Enhancement function codes (-func) and statistics range codes
+ * (-range). */
 enum {
     GIMG_FUNC_UNKNOWN = 0, GIMG_FUNC_NONE, GIMG_FUNC_LINEAR, GIMG_FUNC_HISTS,
     GIMG_FUNC_HISTEQ
