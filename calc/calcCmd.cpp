@@ -14,10 +14,11 @@
 
 #include "calc/scriptLib.h"
 #include "core/stdstream.h"
+#include "modules/egv.h"
 
 typedef int (CalcProc)(Tcl_Interp *interp, int argc, const char **argv);
 
-static CalcProc calcCompSave, calcDeCompLoad;
+static CalcProc calcCompSave, calcDeCompLoad, calcEgv;
 
 struct CalcSubcommand {
     const char *name;
@@ -28,7 +29,7 @@ struct CalcSubcommand {
 static const CalcSubcommand calcSubcommands[] = {
     {"bands", nullptr},      {"chars", nullptr},     {"clrscr", nullptr},
     {"correl", nullptr},     {"comptest", nullptr},  {"compsave", calcCompSave},
-    {"egv", nullptr},        {"decompload", calcDeCompLoad},
+    {"egv", calcEgv},        {"decompload", calcDeCompLoad},
     {"d2r", nullptr},        {"fgets", nullptr},     {"fplane", nullptr},
     {"ftime", nullptr},      {"freeDisk", nullptr},  {"galloc", nullptr},
     {"gfree", nullptr},      {"geocalc", nullptr},   {"handles", nullptr},
@@ -113,6 +114,22 @@ static int calcDeCompLoad(Tcl_Interp *interp, int argc, const char **argv)
         Tcl_AddErrorInfo(interp, Tcl_GetString(Tcl_ObjPrintf(
             "\n    (script library \"%s\")", argv[2])));
     return rc;
+}
+
+/*
+ * calcEgv --
+ *	calc egv ...: the eigen analysis module; its failure gives "Exec
+ *	error from calc egv".
+ */
+static int calcEgv(Tcl_Interp *interp, int argc, const char **argv)
+{
+    int rc = egvAp("calc egv", argc - 2, argv + 2);
+    Tcl_ResetResult(interp);
+    if (rc == 0) {
+        Tcl_AppendResult(interp, "Exec error from calc ", argv[1], nullptr);
+        return TCL_ERROR;
+    }
+    return TCL_OK;
 }
 
 /*

@@ -164,7 +164,8 @@ int appInit(Tcl_Interp *interp)
     Tcl_Preserve(interp);
     int rc = initVelkModules(interp);
     if (rc == 0) {
-        /* The gimg command joins here with the display image type. */
+        Tcl_CreateCommand(interp, "gimg", velkGimgCmd, nullptr,
+                          gimgCmdDeleteProc);
         Tcl_Eval(interp, "wm iconify .");
         Tcl_ResetResult(interp);
         rc = Tcl_EvalEx(interp,

@@ -77,6 +77,14 @@ int parseParams(int argc, const char **argv, ModuleParam *table, int count)
     return matched;
 }
 
+void moduleUsage(const char *command, const char *options,
+                 const char *const *lines)
+{
+    stdoutPrintf("Usage: %s %s", command, options);
+    for (; lines && *lines; lines++)
+        stdoutPrintf("  %s\n", *lines);
+}
+
 /* Splits a copy of text at commas and converts the first max pieces. */
 template <typename T, typename Convert>
 static int passList(const char *text, T *values, int max,

@@ -20,6 +20,12 @@ struct ModuleParam {
     const char *value;      /* null while not given */
 };
 
+/* Prints the usage text on standard output: "Usage: <command> <options>"
+ * (options: the words after the command, ending in a newline), then each
+ * line of the null-ended `lines` indented by two blanks. */
+void moduleUsage(const char *command, const char *options,
+                 const char *const *lines);
+
 /* Longest band list (entries of each side). */
 #define MODULE_MAX_BANDS 8192
 
@@ -85,6 +91,19 @@ void moduleReportCanceled(const char *command);
 /* Opens an input image by tag or file name (as `rimage open` would find
  * or load it).  Results: the record or null, code in *errorOut. */
 RAMImage *moduleOpenImage(const char *name, int *errorOut);
+
+/* An input image held for one run: closed when the holder goes. */
+struct ModuleImage {
+    RAMImage *r = nullptr;
+    ModuleImage() = default;
+    ModuleImage(const ModuleImage &) = delete;
+    ModuleImage &operator=(const ModuleImage &) = delete;
+    ~ModuleImage()
+    {
+        if (r)
+            closeRAMImage(r, nullptr);
+    }
+};
 
 /* An output image of one run. */
 struct ModuleOutput {

@@ -15,7 +15,15 @@
 #include <string>
 
 #include "core/ramimg.h"
+#include "modules/bandCalc.h"
+#include "modules/classify.h"
 #include "modules/data.h"
+#include "modules/dist.h"
+#include "modules/egv.h"
+#include "modules/gdem.h"
+#include "modules/gstat.h"
+#include "modules/rotate.h"
+#include "modules/statInfo.h"
 #include "rimage/rimgDesc.h"
 #include "rimage/rimgInt.h"
 #include "rimage/rimgOptions.h"
@@ -35,9 +43,9 @@ struct RimgSubCmd {
 
 static const RimgSubCmd subCommands[] = {
     {"cache", 4, rimgCache, nullptr, nullptr},
-    {"calc", 4, nullptr, nullptr, nullptr},
+    {"calc", 4, nullptr, rimgCalcAp, nullptr},
     {"cget", 4, rimgCget, nullptr, nullptr},
-    {"classify", 4, nullptr, nullptr, nullptr},
+    {"classify", 4, nullptr, classifyAp, nullptr},
     {"clipboard", 4, nullptr, nullptr, nullptr},
     {"create", 4, rimgCreate, nullptr, nullptr},
     {"configure", 4, rimgConfigure, nullptr, nullptr},
@@ -46,17 +54,17 @@ static const RimgSubCmd subCommands[] = {
     {"close", 4, rimgClose, nullptr, nullptr},
     {"canvas", 4, nullptr, nullptr, nullptr},
     {"data", 3, nullptr, dataAp, nullptr},
-    {"dist", 3, nullptr, nullptr, nullptr},
+    {"dist", 3, nullptr, gdistAp, nullptr},
     {"draw", 3, nullptr, nullptr, nullptr},
-    {"egv", 3, nullptr, nullptr, nullptr},
+    {"egv", 3, nullptr, egvAp, nullptr},
     {"gfftrans", 3, nullptr, nullptr, nullptr},
     {"gconv", 3, nullptr, nullptr, nullptr},
     {"georef", 3, nullptr, nullptr, nullptr},
     {"gisoc", 3, nullptr, nullptr, nullptr},
     {"getIndices", 3, rimgGetIndices, nullptr, nullptr},
-    {"gstat", 3, nullptr, nullptr, nullptr},
+    {"gstat", 3, nullptr, statRimgAp, nullptr},
     {"gtop", 3, nullptr, nullptr, nullptr},
-    {"gdem", 3, nullptr, nullptr, nullptr},
+    {"gdem", 3, nullptr, gdemAp, nullptr},
     {"hist", 2, rimgHist, nullptr, nullptr},
     {"isvalid", 2, rimgIsvalid, nullptr, nullptr},
     {"list", 2, rimgList, nullptr, nullptr},
@@ -67,11 +75,11 @@ static const RimgSubCmd subCommands[] = {
     {"bind", 2, nullptr, nullptr, nullptr},
     {"resident", 2, rimgResident, nullptr, nullptr},
     {"rform", 2, nullptr, nullptr, nullptr},
-    {"rotate", 2, nullptr, nullptr, nullptr},
+    {"rotate", 2, nullptr, gRotateAp, nullptr},
     {"smetric", 2, nullptr, nullptr, nullptr},
     {"section", 2, nullptr, nullptr, nullptr},
     {"setIndices", 1, rimgSetIndices, nullptr, nullptr},
-    {"statinfo", 1, nullptr, nullptr, nullptr},
+    {"statinfo", 1, nullptr, statInfoAp, nullptr},
     {"trans", 2, nullptr, nullptr, "copy"},
     {"unlock", 2, rimgUnlock, nullptr, nullptr},
     {"update", 2, rimgUpdate, nullptr, nullptr},

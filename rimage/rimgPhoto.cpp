@@ -81,3 +81,44 @@ RAMImage *rimgOpenTkPhoto(Tcl_Interp *interp, const char *name,
     }
     return r;
 }
+
+/*
+ * rimgOpenByTkPhoto --
+ *	Reads an image through Tk's photo formats: a photo is created with
+ *	option ("-file" or "-data") and value, copied into a memory record
+ *	by rimgOpenTkPhoto and deleted again.
+ * Results:
+ *	The record with one store link, or null (result reset).
+ */
+RAMImage *rimgOpenByTkPhoto(Tcl_Interp *interp, const char *option,
+                            const char *value, ImageInfo *info)
+{
+    if (!haveTk(interp))
+        return nullptr;
+    Tcl_Obj *cmd = Tcl_NewListObj(0, nullptr);
+    Tcl_IncrRefCount(cmd);
+    Tcl_ListObjAppendElement(nullptr, cmd, Tcl_NewStringObj("image", -1));
+    Tcl_ListObjAppendElement(nullptr, cmd, Tcl_NewStringObj("create", -1));
+    Tcl_ListObjAppendElement(nullptr, cmd, Tcl_NewStringObj("photo", -1));
+    Tcl_ListObjAppendElement(nullptr, cmd, Tcl_NewStringObj(option, -1));
+    Tcl_ListObjAppendElement(nullptr, cmd, Tcl_NewStringObj(value, -1));
+    int rc = Tcl_EvalObjEx(interp, cmd, TCL_EVAL_GLOBAL);
+    Tcl_DecrRefCount(cmd);
+    if (rc != TCL_OK) {
+        Tcl_ResetResult(interp);
+        return nullptr;
+    }
+    Tcl_Obj *name = Tcl_GetObjResult(interp);
+    Tcl_IncrRefCount(name);
+    RAMImage *r = rimgOpenTkPhoto(interp, Tcl_GetString(name), info);
+    Tcl_Obj *del = Tcl_NewListObj(0, nullptr);
+    Tcl_IncrRefCount(del);
+    Tcl_ListObjAppendElement(nullptr, del, Tcl_NewStringObj("image", -1));
+    Tcl_ListObjAppendElement(nullptr, del, Tcl_NewStringObj("delete", -1));
+    Tcl_ListObjAppendElement(nullptr, del, name);
+    Tcl_EvalObjEx(interp, del, TCL_EVAL_GLOBAL);
+    Tcl_DecrRefCount(del);
+    Tcl_DecrRefCount(name);
+    Tcl_ResetResult(interp);
+    return r;
+}

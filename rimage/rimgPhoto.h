@@ -19,4 +19,10 @@ struct RAMImage;
 RAMImage *rimgOpenTkPhoto(Tcl_Interp *interp, const char *name,
                           ImageInfo *info);
 
+/* Reads an image file ("-file") or inline data ("-data") through Tk's
+ * photo formats into a record as rimgOpenTkPhoto does; null (result
+ * reset) when Tk cannot read it. */
+RAMImage *rimgOpenByTkPhoto(Tcl_Interp *interp, const char *option,
+                            const char *value, ImageInfo *info);
+
 #endif

@@ -52,6 +52,7 @@ def decode(path):
     return out
 
 
-for name in sys.argv[1:]:
-    values = decode(name).reshape(-1)
-    print(name, " ".join(repr(float(v)) for v in values))
+if __name__ == "__main__":
+    for name in sys.argv[1:]:
+        values = decode(name).reshape(-1)
+        print(name, " ".join(repr(float(v)) for v in values))
