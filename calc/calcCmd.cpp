@@ -15,10 +15,11 @@
 #include "calc/scriptLib.h"
 #include "core/stdstream.h"
 #include "modules/egv.h"
+#include "modules/gfftrans.h"
 
 typedef int (CalcProc)(Tcl_Interp *interp, int argc, const char **argv);
 
-static CalcProc calcCompSave, calcDeCompLoad, calcEgv;
+static CalcProc calcCompSave, calcDeCompLoad, calcEgv, calcMakeFFT;
 
 struct CalcSubcommand {
     const char *name;
@@ -33,7 +34,7 @@ static const CalcSubcommand calcSubcommands[] = {
     {"d2r", nullptr},        {"fgets", nullptr},     {"fplane", nullptr},
     {"ftime", nullptr},      {"freeDisk", nullptr},  {"galloc", nullptr},
     {"gfree", nullptr},      {"geocalc", nullptr},   {"handles", nullptr},
-    {"makefft", nullptr},    {"malloc", nullptr},    {"memid", nullptr},
+    {"makefft", calcMakeFFT}, {"malloc", nullptr},    {"memid", nullptr},
     {"memory", nullptr},     {"meter", nullptr},     {"panic", nullptr},
     {"test", nullptr},       {"rand", nullptr},      {"refImgCoord", nullptr},
     {"rrand", nullptr},      {"r2d", nullptr},       {"scramble", nullptr},
@@ -114,6 +115,23 @@ static int calcDeCompLoad(Tcl_Interp *interp, int argc, const char **argv)
         Tcl_AddErrorInfo(interp, Tcl_GetString(Tcl_ObjPrintf(
             "\n    (script library \"%s\")", argv[2])));
     return rc;
+}
+
+/*
+ * calcMakeFFT --
+ *	calc makefft in=IN out=OUT b=BAND op=OPT: the Fourier module's forward
+ *	transform of an image band; its failure gives "Exec error from calc
+ *	makefft" (the reason is on standard error).
+ */
+static int calcMakeFFT(Tcl_Interp *interp, int argc, const char **argv)
+{
+    int rc = gmakefft(argc - 1, argv + 1);
+    Tcl_ResetResult(interp);
+    if (rc == 0) {
+        Tcl_AppendResult(interp, "Exec error from calc ", argv[1], nullptr);
+        return TCL_ERROR;
+    }
+    return TCL_OK;
 }
 
 /*

@@ -59,13 +59,6 @@
 
 static const char fftMagic[] = "FFT IMAGE FILE";
 
-enum {
-    FFT_SOURCE = 16, FFT_BAND = 80, FFT_P = 84, FFT_Q = 88, FFT_ROWS = 92,
-    FFT_COLUMNS = 96, FFT_TYPE = 100, FFT_N = 104, FFT_MAX_RE = 112,
-    FFT_MIN_RE = 120, FFT_MAX_IM = 128, FFT_MIN_IM = 136, FFT_MEAN_RE = 144,
-    FFT_MEAN_IM = 152, FFT_MEAN_RE2 = 160, FFT_MEAN_IM2 = 168
-};
-
 #define FFT_VALUE_BYTES 8   /* one complex value: two float32 */
 
 /* A stored double as single precision, without overflowing: the start

@@ -13,6 +13,16 @@ struct Hist;
 
 #define FFT_HEADER_SIZE 1024
 
+/* Offsets of the header fields (host byte order): 64 characters of the
+ * source name, int32 band, P, Q, source rows and columns, FFT type, then
+ * the statistics as doubles. */
+enum {
+    FFT_SOURCE = 16, FFT_BAND = 80, FFT_P = 84, FFT_Q = 88, FFT_ROWS = 92,
+    FFT_COLUMNS = 96, FFT_TYPE = 100, FFT_N = 104, FFT_MAX_RE = 112,
+    FFT_MIN_RE = 120, FFT_MAX_IM = 128, FFT_MIN_IM = 136, FFT_MEAN_RE = 144,
+    FFT_MEAN_IM = 152, FFT_MEAN_RE2 = 160, FFT_MEAN_IM2 = 168
+};
+
 int imgFFT(int fd, ImageInfo *info);
 void getFFTHist(int fd, Hist *histograms);
 

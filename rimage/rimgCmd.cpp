@@ -20,7 +20,9 @@
 #include "modules/data.h"
 #include "modules/dist.h"
 #include "modules/egv.h"
+#include "modules/gconv.h"
 #include "modules/gdem.h"
+#include "modules/gfftrans.h"
 #include "modules/gstat.h"
 #include "modules/rotate.h"
 #include "modules/statInfo.h"
@@ -57,8 +59,8 @@ static const RimgSubCmd subCommands[] = {
     {"dist", 3, nullptr, gdistAp, nullptr},
     {"draw", 3, nullptr, nullptr, nullptr},
     {"egv", 3, nullptr, egvAp, nullptr},
-    {"gfftrans", 3, nullptr, nullptr, nullptr},
-    {"gconv", 3, nullptr, nullptr, nullptr},
+    {"gfftrans", 3, nullptr, gFFTransAp, nullptr},
+    {"gconv", 3, nullptr, gconvAp, nullptr},
     {"georef", 3, nullptr, nullptr, nullptr},
     {"gisoc", 3, nullptr, nullptr, nullptr},
     {"getIndices", 3, rimgGetIndices, nullptr, nullptr},

@@ -1,15 +1,24 @@
 // Tests of the decision rules of classify.cpp: a tile of pixels gives
 // what each pixel gives alone, across the tile boundary, for all four
 // rules; ties go to the first class; the unknown class; the model from a
-// statistics record.
+// statistics record; an aborted run leaves no output behind.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
+#include "core/imgtype.h"
+#include "core/meter.h"
+#include "core/ramimg.h"
+#include "core/velk.h"
 #include "modules/classify.h"
 #include "modules/feature.h"
+#include "modules/gstat.h"
 #include "tests/support/testSupport.h"
 
 namespace {
@@ -91,5 +100,48 @@ TEST(classifyPixels, UnknownClassAndModel)
     EXPECT_EQ(output.err(), "Error in dgb - zero value of a main element: 2\n"
                             "Error in inverting:1\n"
                             "Total Errors in invertStateItem:1\n");
+    freeFeature(f);
+}
+
+TEST(classifyAp, AbortLeavesNoOutput)
+{
+    ScratchDir dir;
+    CapturedOutput output;
+    ImageInfo info{};
+    std::string in = dir.path("in.img"), out = dir.path("out.bmp");
+    std::string stats = dir.path("s.ftr");
+    std::snprintf(info.fileName, sizeof info.fileName, "%s", in.c_str());
+    info.pixel = PIXEL_BYTE;
+    info.imgid = IMG_BSQ;
+    info.offset = BASIC_HEADER_SIZE;
+    info.rows = info.columns = 10;
+    info.nbands = 2;
+    info.transparent = -1;
+    ASSERT_GT(createImage(&info), 0);
+    Feature *f = threeClasses();
+    ASSERT_EQ(putFeatures(stats.c_str(), f), 1);
+    freeFeature(f);
+
+    // The user's abort arrives while the rows are being classified.
+    Tcl_Interp *interp = Tcl_CreateInterp();
+    Tcl_Eval(interp, "proc velkAbort {} {}");
+    Tcl_Interp *previous = setStdIO(interp);
+    velkStatus = 3;
+    const char *words[] = {"-in", in.c_str(), "-out", out.c_str(), "-stat",
+                           stats.c_str()};
+    EXPECT_EQ(classifyAp("rimage classify", 6, words), 0);
+    const char *gwords[] = {"-in", in.c_str(), "-out", stats.c_str(),
+                            "-stat", "new"};
+    EXPECT_EQ(statRimgAp("rimage gstat", 6, gwords), 0);
+    velkStatus = 0;
+    setStdIO(previous);
+    Tcl_DeleteInterp(interp);
+    EXPECT_EQ(output.err(), "rimage classify canceled...\n"
+                            "rimage gstat canceled...\n");
+    EXPECT_NE(access(out.c_str(), F_OK), 0);
+    EXPECT_EQ(getRAMImageByName(out.c_str()), nullptr);
+    f = getFeatures(stats.c_str(), STAT_MAGIC);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(f->count, 3);         // not rewritten
     freeFeature(f);
 }

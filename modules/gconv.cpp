@@ -1,0 +1,542 @@
+/*
+ * gconv.cpp --
+ *
+ *	The convolution module behind `rimage gconv`.  The kernel comes from
+ *	a file or inline text; each selected input band of a window is
+ *	filtered into its output band at the output window, rows and columns
+ *	outside the image repeating the edge.  Input rows are kept in a ring
+ *	of padded rows per band that slides down the window, so that each
+ *	input row is read once and the output may be the input itself.  The
+ *	store is read and written on the calling thread; the output rows of a
+ *	block are computed on the row threads (core/rowThreads.h), each by the
+ *	same arithmetic, so the results do not depend on the thread count.
+ *	Relies on the module frame (options, band lists, meter, outputs) and
+ *	the line access of the store.
+ */
+#include "modules/gconv.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <strings.h>
+#include <vector>
+
+#include "core/hist.h"
+#include "core/imgtype.h"
+#include "core/lineAccess.h"
+#include "core/meter.h"
+#include "core/ramimg.h"
+#include "core/rowThreads.h"
+#include "core/stdstream.h"
+#include "modules/moduleFrame.h"
+
+/* Output rows computed per block: about 8 MiB of ring per block. */
+static const long GCONV_RING_FLOATS = 1L << 21;
+
+/* ---------------------------------------------------------------------
+ * Kernels
+ * --------------------------------------------------------------------- */
+
+/* The kernel text's tokens. */
+static std::vector<std::string> kernelTokens(const char *text)
+{
+    std::vector<std::string> tokens;
+    std::string token;
+    for (const char *s = text;; s++) {
+        if (*s == '\0' || std::strchr(" \t\r\n\f\v,;", *s)) {
+            if (!token.empty())
+                tokens.push_back(token);
+            token.clear();
+            if (*s == '\0')
+                return tokens;
+        } else
+            token += *s;
+    }
+}
+
+static int kernelFault(void)
+{
+    stderrPrintf("Error in parsing conv kernel.\n");
+    return -1;
+}
+
+int parseConvKernel(const char *text, ConvKernel *kernel)
+{
+    static const char *const types[] = {"2D", "1Ds", "dynamic", "median"};
+    std::vector<std::string> tokens = kernelTokens(text);
+    std::string word = tokens.empty() ? "" : tokens[0];
+    int type = 0;
+    while (type < 4 && strcasecmp(word.c_str(), types[type]) != 0)
+        type++;
+    if (type == 4) {
+        stderrPrintf("Unknown kernel type: %s", word.c_str());
+        return kernelFault();
+    }
+    int nx = tokens.size() > 1 ? std::atoi(tokens[1].c_str()) : 0;
+    int ny = tokens.size() > 2 ? std::atoi(tokens[2].c_str()) : 0;
+    if (nx < 1 || ny < 1) {
+        stderrPrintf("Invalid kernel dimension (must be > 0) - nx:%d ny:%d\n",
+                     nx, ny);
+        return kernelFault();
+    }
+    int64_t need = type == KERNEL_2D ? (int64_t)nx * ny
+                   : type == KERNEL_1DS ? (int64_t)nx + ny : 0;
+    if (need > GCONV_MAX_WEIGHTS) {
+        stderrPrintf("Kernel size overflow: %dx%d.\n", nx, ny);
+        return kernelFault();
+    }
+    int given = (int)tokens.size() - 3;
+    if (given < need) {
+        stderrPrintf("Not enough kernel elements: %d (expected: %d).\n",
+                     given, (int)need);
+        return kernelFault();
+    }
+    for (int i = 0; i < need; i++) {
+        const char *s = tokens[3 + i].c_str();
+        char *end;
+        errno = 0;
+        double w = std::strtod(s, &end);
+        if (*end != '\0' || errno != 0 || !std::isfinite((float)w)) {
+            stderrPrintf("Invalid kernel element: %s.\n", s);
+            return kernelFault();
+        }
+        kernel->weights[i] = (float)w;
+    }
+    if (given > need) {
+        stderrPrintf("Unexpected kernel end %s.\n", tokens[3 + need].c_str());
+        return kernelFault();
+    }
+    kernel->type = type;
+    kernel->nx = nx;
+    kernel->ny = ny;
+    kernel->count = (int)need;
+    return 0;
+}
+
+/* Divides n weights by their sum unless it is 0. */
+static void normaliseWeights(float *w, int n)
+{
+    float sum = 0;
+    for (int i = 0; i < n; i++)
+        sum += w[i];
+    if (sum != 0)
+        for (int i = 0; i < n; i++)
+            w[i] /= sum;
+}
+
+void gconvWeights(ConvKernel *k, int normalise, int feedback)
+{
+    if (k->type == KERNEL_2D) {
+        if (normalise)
+            normaliseWeights(k->weights, k->count);
+        if (feedback)
+            k->weights[(k->ny / 2) * k->nx + k->nx / 2] += 1.0f;
+    } else if (k->type == KERNEL_1DS) {
+        if (normalise) {
+            normaliseWeights(k->weights, k->nx);
+            normaliseWeights(k->weights + k->nx, k->ny);
+        }
+        if (feedback) {
+            k->weights[k->nx / 2] += 1.0f;
+            k->weights[k->nx + k->ny / 2] += 1.0f;
+        }
+    }
+}
+
+/* ---------------------------------------------------------------------
+ * Row arithmetic
+ * --------------------------------------------------------------------- */
+
+void gconv2DRow(const ConvKernel *k, const float *const *rows, int count,
+                float *__restrict out)
+{
+    std::fill(out, out + count, 0.0f);
+    for (int i = 0; i < k->ny; i++)
+        for (int j = 0; j < k->nx; j++) {
+            const float w = k->weights[i * k->nx + j];
+            const float *__restrict x = rows[i] + j;
+            for (int c = 0; c < count; c++)
+                out[c] += w * x[c];
+        }
+}
+
+void gconvDynamicRow(const ConvKernel *k, const float *const *rows,
+                     int count, float *out)
+{
+    const int width = count + k->nx - 1;
+    std::vector<double> sum(width, 0.0), squares(width, 0.0);
+    for (int i = 0; i < k->ny; i++)
+        for (int p = 0; p < width; p++) {
+            double x = rows[i][p];
+            sum[p] += x;
+            squares[p] += x * x;
+        }
+    const double n = (double)k->nx * k->ny;
+    const float *centre = rows[k->ny / 2] + k->nx / 2;
+    for (int c = 0; c < count; c++) {
+        double s = 0, q = 0;
+        for (int j = 0; j < k->nx; j++) {
+            s += sum[c + j];
+            q += squares[c + j];
+        }
+        double m = s / n, v = q / n - m * m;
+        double x = centre[c];
+        out[c] = v > 0 ? (float)(x + 2.5 * (x - m) / std::sqrt(v)) : (float)x;
+    }
+}
+
+void gconvMedianRow(const ConvKernel *k, const float *const *rows, int count,
+                    float *out)
+{
+    std::vector<float> window((size_t)k->nx * k->ny);
+    const size_t rank = window.size() / 2;
+    for (int c = 0; c < count; c++) {
+        size_t n = 0;
+        for (int i = 0; i < k->ny; i++)
+            for (int j = 0; j < k->nx; j++)
+                window[n++] = rows[i][c + j];
+        std::nth_element(window.begin(), window.begin() + rank, window.end());
+        out[c] = window[rank];
+    }
+}
+
+void rowConv(const float *w, int nx, const float *in, int count,
+             float *out)
+{
+    if (nx == 1) {
+        std::copy(in, in + count, out);
+        return;
+    }
+    for (int c = 0; c < count; c++) {
+        double s = 0;
+        for (int j = 0; j < nx; j++)
+            s += (double)w[j] * in[c + j];
+        out[c] = (float)s;
+    }
+}
+
+void colConv(const float *w, int ny, const float *const *rows, int count,
+             float *out)
+{
+    for (int c = 0; c < count; c++) {
+        double s = 0;
+        for (int i = 0; i < ny; i++)
+            s += (double)w[i] * rows[i][c];
+        out[c] = (float)s;
+    }
+}
+
+/* ---------------------------------------------------------------------
+ * A run
+ * --------------------------------------------------------------------- */
+
+struct ConvRun {
+    const char *command = nullptr;
+    RAMImage *in = nullptr;         /* input record, closed at the end */
+    ModuleOutput out{};             /* discarded unless finished */
+    bool finished = false;
+    ConvKernel kernel;
+    int ir = 0, ic = 0, or_ = 0, oc = 0;   /* window starts */
+    int rows = 0, columns = 0;      /* window size */
+    std::vector<int> inBands, outBands;
+    ModuleMeter meter;
+
+    ConvRun() = default;
+    ConvRun(const ConvRun &) = delete;
+    ConvRun &operator=(const ConvRun &) = delete;
+    ~ConvRun()
+    {
+        if (!finished)
+            moduleDiscardOutput(&out);
+        if (in)
+            closeRAMImage(in, nullptr);
+    }
+};
+
+/* Reads input row `row` (clamped to the image) of a band into a padded
+ * row of the window: columns ic - nx/2 .. clamped, the edges repeated. */
+static void readPaddedRow(ConvRun &g, int row, int band, float *out)
+{
+    RAMImage *r = g.in;
+    const int width = g.columns + g.kernel.nx - 1;
+    const int first = g.ic - g.kernel.nx / 2;
+    row = std::clamp(row, 0, r->info.rows - 1);
+    int lo = std::max(first, 0);
+    int hi = std::min(first + width, r->info.columns);  /* one past */
+    readFloatBILData(r, row, lo, hi - lo, band, out + (lo - first));
+    std::fill(out, out + (lo - first), out[lo - first]);
+    std::fill(out + (hi - first), out + width, out[hi - 1 - first]);
+}
+
+/*
+ * convolve --
+ *	Slides the ring of padded rows down the window block by block: the
+ *	rows the block needs beyond those kept from the previous block are
+ *	read, the block's output rows computed on the row threads (1Ds:
+ *	first the new rows filtered along the row, then the columns), and
+ *	written row by row.
+ * Results:
+ *	1, or 0 when the user asked to abort.
+ */
+static int convolve(ConvRun &g)
+{
+    const ConvKernel &k = g.kernel;
+    const int nb = (int)g.inBands.size();
+    const int width = g.columns + k.nx - 1;
+    const bool separable = k.type == KERNEL_1DS;
+    /* a ring row: padded input (width) or, for 1Ds, filtered (columns) */
+    const int ringWidth = separable ? g.columns : width;
+    const int block = (int)std::clamp<long>(
+        GCONV_RING_FLOATS / ((long)width * nb) - (k.ny - 1), 1, 256);
+    const int ringRows = block + k.ny - 1;
+    std::vector<float> ring((size_t)nb * ringRows * ringWidth);
+    std::vector<float> outRows((size_t)nb * block * g.columns);
+    std::vector<float> padded(separable ? (size_t)width * ringRows : 0);
+    auto ringRow = [&](int b, int i) {
+        return ring.data() + ((size_t)b * ringRows + i) * ringWidth;
+    };
+    int kept = 0;   /* ring rows kept from the previous block, at the top */
+    for (int r0 = 0; r0 < g.rows; r0 += block) {
+        const int count = std::min(block, g.rows - r0);
+        const int need = count + k.ny - 1;
+        for (int b = 0; b < nb; b++) {
+            int top = g.ir + r0 - k.ny / 2;
+            for (int i = kept; i < need; i++)
+                readPaddedRow(g, top + i, g.inBands[b],
+                              separable ? padded.data() + (size_t)i * width
+                                        : ringRow(b, i));
+            if (separable)
+                rowThreadsRun(need - kept, 8, [&](int begin, int end) {
+                    for (int i = kept + begin; i < kept + end; i++)
+                        rowConv(k.weights, k.nx, padded.data() + (size_t)i * width,
+                                g.columns, ringRow(b, i));
+                });
+        }
+        rowThreadsRun(count, 4, [&](int begin, int end) {
+            std::vector<const float *> window(k.ny);
+            for (int b = 0; b < nb; b++)
+                for (int r = begin; r < end; r++) {
+                    for (int i = 0; i < k.ny; i++)
+                        window[i] = ringRow(b, r + i);
+                    float *o = outRows.data() + ((size_t)b * block + r) * g.columns;
+                    switch (k.type) {
+                    case KERNEL_2D:
+                        gconv2DRow(&k, window.data(), g.columns, o);
+                        break;
+                    case KERNEL_1DS:
+                        colConv(k.weights + k.nx, k.ny, window.data(), g.columns, o);
+                        break;
+                    case KERNEL_DYNAMIC:
+                        gconvDynamicRow(&k, window.data(), g.columns, o);
+                        break;
+                    default:
+                        gconvMedianRow(&k, window.data(), g.columns, o);
+                        break;
+                    }
+                }
+        });
+        for (int r = 0; r < count; r++)
+            for (int b = 0; b < nb; b++)
+                putFloatBILData(g.out.image, g.or_ + r0 + r, g.oc, g.columns,
+                                g.outBands[b],
+                                outRows.data() + ((size_t)b * block + r) * g.columns);
+        /* the next block starts `count` rows further down: its first
+         * ny - 1 rows are the last ones of this block */
+        kept = k.ny - 1;
+        for (int b = 0; b < nb && kept > 0; b++)
+            std::memmove(ringRow(b, 0), ringRow(b, count),
+                         sizeof(float) * (size_t)kept * ringWidth);
+        if (!moduleMeterRow(&g.meter, r0 + count, g.rows)) {
+            moduleReportCanceled(g.command);
+            return 0;
+        }
+    }
+    return 1;
+}
+
+/* Reads the kernel text: inline after "@", else the file's contents.
+ * Results: false after "Error in open kernel file: %s.". */
+static bool kernelText(const char *value, std::string *text)
+{
+    if (value[0] == '@') {
+        *text = value + 1;
+        return true;
+    }
+    FILE *f = std::fopen(value, "rb");
+    if (!f) {
+        stderrPrintf("Error in open kernel file: %s.\n", value);
+        return false;
+    }
+    char chunk[4096];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
+        text->append(chunk, n);
+    std::fclose(f);
+    return true;
+}
+
+/* "yes" or "no" in either letter case; -1 for anything else. */
+static int yesNo(const char *value)
+{
+    if (!value || strcasecmp(value, "no") == 0)
+        return 0;
+    return strcasecmp(value, "yes") == 0 ? 1 : -1;
+}
+
+/* The description of a new output: a DIB of BYTE, three bands for an
+ * input of several bands, else one band with a grey palette. */
+static void newOutputInfo(ImageInfo *info, const ImageInfo *input,
+                          const char *name)
+{
+    int bands = input->nbands > 1 ? 3 : 1;
+    moduleOutputInfo(info, input, name, PIXEL_BYTE, IMG_DIB, bands);
+    info->transparent = -1;
+    info->nindices = bands == 1 ? 256 : 0;
+    for (int i = 0; i < 256; i++)
+        info->palette[i][0] = info->palette[i][1] = info->palette[i][2] =
+            (unsigned char)(bands == 1 ? i : 0);
+}
+
+static const char *const gconvUsageLines[] = {
+    "-in     input image (file or tag)",
+    "-out    output image, created as a BYTE DIB when it cannot be opened",
+    "-ir     start row of the input window (default 0)",
+    "-ic     start column of the input window (default 0)",
+    "-r      rows to filter (default: the input's)",
+    "-c      columns to filter (default: the input's)",
+    "-or     start row in the output (default: -ir)",
+    "-oc     start column in the output (default: -ic)",
+    "-b      image band specification:ib1:ob1;ib2:ob2....",
+    "-kn     kernel file, or @ and the kernel text: 2D|1Ds|dynamic|median nx ny weights",
+    "-norm   yes or no: divide the weights by their sum (default no)",
+    "-fb     yes or no: add the unfiltered image (default no)",
+    nullptr
+};
+
+/*
+ * gconvAp --
+ *	rimage gconv -in IN -out OUT -ir IR -ic IC -r R -c C -or OR -oc OC
+ *	-b B -kn KN -norm NORM -fb FB.
+ * Results:
+ *	2 after the usage text, 1 on success, 0 on failure.
+ * Side effects:
+ *	Writes the output window; a file the run created is removed when the
+ *	run fails.
+ */
+int gconvAp(const char *command, int argc, const char **argv)
+{
+    if (argc == 0) {
+        stdoutPrintf("Usage: %s -in IN -out OUT -ir IR -ic IC -r R -c C "
+                     "-or OR -oc OC -b B -kn KN -norm NORM -fb FB\n", command);
+        for (const char *const *l = gconvUsageLines; *l; l++)
+            stdoutPrintf("  %s\n", *l);
+        return 2;
+    }
+    ModuleParam table[] = {
+        {"-in", nullptr}, {"-out", nullptr}, {"-ir", nullptr},
+        {"-ic", nullptr}, {"-r", nullptr}, {"-c", nullptr}, {"-or", nullptr},
+        {"-oc", nullptr}, {"-b", nullptr}, {"-kn", nullptr},
+        {"-norm", nullptr}, {"-fb", nullptr}, {nullptr, nullptr}};
+    enum { IN, OUT, IR, IC, R, C, OR, OC, B, KN, NORM, FB };
+    int unknown = parseConfig(table, argc, argv);
+    if (unknown) {
+        stderrPrintf("Error: %d unknown param(s).\n", unknown);
+        return 0;
+    }
+    ConvRun g;
+    g.command = command;
+    int err = RAMIMG_OK;
+    if (!table[IN].value) {
+        stderrPrintf("missing input image file.\n");
+        return 0;
+    }
+    g.in = moduleOpenImage(table[IN].value, &err);
+    if (!g.in) {
+        stderrPrintf("Error in open input image: %s\n", table[IN].value);
+        ramimgErrorReport(err);
+        return 0;
+    }
+    if (!table[OUT].value) {
+        stderrPrintf("missing output image file.\n");
+        return 0;
+    }
+    ImageInfo info;
+    newOutputInfo(&info, &g.in->info, table[OUT].value);
+    if (!moduleOpenOutput(&g.out, table[OUT].value, &info, &err)) {
+        stderrPrintf("Error in open output image: %s\n", table[OUT].value);
+        ramimgErrorReport(err);
+        return 0;
+    }
+    const ImageInfo &in = g.in->info, &out = g.out.image->info;
+    auto number = [&](int i, long fallback) {
+        return table[i].value ? std::atol(table[i].value) : fallback;
+    };
+    long ir = number(IR, 0), ic = number(IC, 0);
+    long orow = number(OR, ir), ocol = number(OC, ic);
+    long rows = number(R, in.rows), columns = number(C, in.columns);
+    const char *range = ir < 0 || ir >= in.rows ? "Start input row out of range.\n"
+        : ic < 0 || ic >= in.columns ? "Start input column out of range.\n"
+        : orow < 0 || orow >= out.rows ? "Start output row out of range.\n"
+        : ocol < 0 || ocol >= out.columns ? "Start output column out of range.\n"
+        : rows < 1 || columns < 1 ? "Rows and columns must be at least 1.\n"
+        : nullptr;
+    if (range) {
+        stderrPrintf("%s", range);
+        return 0;
+    }
+    int normalise = yesNo(table[NORM].value), feedback = yesNo(table[FB].value);
+    if (normalise < 0 || feedback < 0) {
+        stderrPrintf(normalise < 0 ? "-norm flag must be yes or no.\n"
+                                   : "-fb flag must be yes or no.\n");
+        return 0;
+    }
+    std::vector<int> inList(MODULE_MAX_BANDS), outList(MODULE_MAX_BANDS);
+    int nb = parseBands(in.nindices > 0 ? 3 : in.nbands, out.nbands,
+                        inList.data(), outList.data(), table[B].value);
+    if (nb <= 0)
+        return 0;
+    g.inBands.assign(inList.begin(), inList.begin() + nb);
+    g.outBands.assign(outList.begin(), outList.begin() + nb);
+    if (!table[KN].value) {
+        stderrPrintf("missing kernel.\n");
+        return 0;
+    }
+    std::string text;
+    if (!kernelText(table[KN].value, &text)
+            || parseConvKernel(text.c_str(), &g.kernel) != 0)
+        return 0;
+    gconvWeights(&g.kernel, normalise, feedback);
+    g.ir = (int)ir;
+    g.ic = (int)ic;
+    g.or_ = (int)orow;
+    g.oc = (int)ocol;
+    g.rows = (int)std::min({rows, in.rows - ir, out.rows - orow});
+    g.columns = (int)std::min({columns, in.columns - ic, out.columns - ocol});
+    if (g.out.image->histograms)
+        for (int b : g.outBands)
+            initHist(&g.out.image->histograms[b]);
+    moduleMeterStart(&g.meter, "gconv");
+    int ok;
+    try {
+        ok = convolve(g);
+    } catch (const std::bad_alloc &) {
+        stderrPrintf("Error in malloc.\n");
+        ok = 0;
+    }
+    if (!ok) {
+        meterReset();
+        return 0;
+    }
+    moduleMeterEnd(&g.meter);
+    moduleFinishOutput(&g.out);
+    g.finished = true;
+    meterReset();
+    return 1;
+}
