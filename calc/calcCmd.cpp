@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "calc/calcGeoCalc.h"
 #include "calc/scriptLib.h"
 #include "core/stdstream.h"
 #include "modules/egv.h"
@@ -33,7 +34,7 @@ static const CalcSubcommand calcSubcommands[] = {
     {"egv", calcEgv},        {"decompload", calcDeCompLoad},
     {"d2r", nullptr},        {"fgets", nullptr},     {"fplane", nullptr},
     {"ftime", nullptr},      {"freeDisk", nullptr},  {"galloc", nullptr},
-    {"gfree", nullptr},      {"geocalc", nullptr},   {"handles", nullptr},
+    {"gfree", nullptr},      {"geocalc", tclGeoCalc}, {"handles", nullptr},
     {"makefft", calcMakeFFT}, {"malloc", nullptr},    {"memid", nullptr},
     {"memory", nullptr},     {"meter", nullptr},     {"panic", nullptr},
     {"test", nullptr},       {"rand", nullptr},      {"refImgCoord", nullptr},

@@ -22,6 +22,7 @@
 #include "modules/egv.h"
 #include "modules/gconv.h"
 #include "modules/gdem.h"
+#include "modules/georef.h"
 #include "modules/gfftrans.h"
 #include "modules/gstat.h"
 #include "modules/rotate.h"
@@ -61,7 +62,7 @@ static const RimgSubCmd subCommands[] = {
     {"egv", 3, nullptr, egvAp, nullptr},
     {"gfftrans", 3, nullptr, gFFTransAp, nullptr},
     {"gconv", 3, nullptr, gconvAp, nullptr},
-    {"georef", 3, nullptr, nullptr, nullptr},
+    {"georef", 3, nullptr, georefRimgAp, nullptr},
     {"gisoc", 3, nullptr, nullptr, nullptr},
     {"getIndices", 3, rimgGetIndices, nullptr, nullptr},
     {"gstat", 3, nullptr, statRimgAp, nullptr},
