@@ -32,6 +32,8 @@ int gimgParseMaskDef(unsigned char *table, int mode, const char *text);
 void makeClassMask(GimgMaster *m);
 void makeDataMask(GimgMaster *m, const unsigned char *visibilityTable);
 void makeMaskBitmap(GimgMaster *m);
+/* Rebuilds the frame mask from the frame polygons (dynamic frames). */
+void makeViewMask(GimgMaster *m);
 /* Builds the screen masks into the mask and frame bitmaps; returns the
  * mask bitmap view port's valid flag. */
 int makeMaskPixmap(GimgMaster *m, BitMask *combined, BitMask *frame,

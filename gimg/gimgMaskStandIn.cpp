@@ -143,6 +143,10 @@ void makeMaskBitmap(GimgMaster *m)
     m->maskBitmapValid = 0;
 }
 
+void makeViewMask(GimgMaster *)
+{
+}
+
 int makeMaskPixmap(GimgMaster *, BitMask *, BitMask *, ViewPort *,
                    ViewPort *maskVp, DisplayPort *, DisplayPort *, int)
 {
