@@ -24,8 +24,8 @@
  *     clean and do not hold them already, and never so many that fewer
  *     than max(4, cacheLines / 2) lines of a band stay cached up to the
  *     one asked for: a caller may hold that many recent lines of a band.
-     Write-behind mirrors it: writing a dirty BSQ or BIL line out also
-     writes the dirty lines that follow it in the file, in one call.
+ *     Write-behind mirrors it: writing a dirty BSQ or BIL line out also
+ *     writes the dirty lines that follow it in the file, in one call.
  *  4. Values reach host order on the way in (only the bytes actually
  *     read) and the file's order in a copy on the way out: a cached line
  *     is never in file order.
