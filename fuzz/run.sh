@@ -1,12 +1,14 @@
 #!/bin/sh
 # run.sh [SECONDS] [LIBFUZZER-OPTIONS...] --
 #
-#	Builds the image fuzz target with clang in build-fuzz/ (its own
-#	configuration; the normal build is untouched) and runs it for SECONDS
-#	(default 60) on the seed corpus fuzz/corpus/.  New inputs collect in
-#	fuzz/corpus-run/, findings (crash-*, leak-*, timeout-*, oom-*) in
-#	fuzz/findings/.  Exits non-zero when the fuzzer finds something.
-#	BUILD_DIR and JOBS override the build directory and parallelism.
+#	Builds the fuzz targets with clang in build-fuzz/ (its own
+#	configuration; the normal build is untouched) and runs each for
+#	SECONDS (default 60): the image readers on the seed corpus
+#	fuzz/corpus/, the expression parser on fuzz/corpus-expr/.  New inputs
+#	collect in fuzz/corpus-run/ (fuzz/corpus-expr-run/), findings
+#	(crash-*, leak-*, timeout-*, oom-*) in fuzz/findings/.  Exits non-zero
+#	when a fuzzer finds something.  BUILD_DIR and JOBS override the build
+#	directory and parallelism; TARGETS="image expr" chooses the targets.
 set -eu
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -24,15 +26,23 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
         exit 1
     }
 fi
-cmake --build "$build" --target velk_fuzz -j"$jobs"
+cmake --build "$build" --target velk_fuzz velk_expr_fuzz -j"$jobs"
 
-mkdir -p "$root/fuzz/corpus-run" "$root/fuzz/findings"
+mkdir -p "$root/fuzz/findings"
 cd "$root/fuzz"
 # Leaks inside Tcl's own start-up are not ours.
 export LSAN_OPTIONS="suppressions=$root/tests/support/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-exec "$build/fuzz/velk_fuzz" \
-    -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-    -max_len=65536 -dict="$root/fuzz/velk.dict" \
-    -artifact_prefix="$root/fuzz/findings/" -print_final_stats=1 \
-    "$@" "$root/fuzz/corpus-run" "$root/fuzz/corpus"
+for target in ${TARGETS:-image expr}; do
+    case $target in
+    image) program=velk_fuzz corpus=corpus dict=velk.dict maxlen=65536 ;;
+    expr) program=velk_expr_fuzz corpus=corpus-expr dict=expr.dict maxlen=4096 ;;
+    *) echo "run.sh: unknown target $target" >&2; exit 2 ;;
+    esac
+    mkdir -p "$root/fuzz/$corpus-run"
+    "$build/fuzz/$program" \
+        -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+        -max_len=$maxlen -dict="$root/fuzz/$dict" \
+        -artifact_prefix="$root/fuzz/findings/" -print_final_stats=1 \
+        "$@" "$root/fuzz/$corpus-run" "$root/fuzz/$corpus"
+done

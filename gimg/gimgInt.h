@@ -15,21 +15,13 @@
 #include <X11/Xutil.h>
 
 #include "core/ramimg.h"
+#include "gimg/gimgTable.h"
 
 /* Size of the registry of masters. */
 #define GIMG_MAX_IMAGES 5120
 
 /* Length of the master's name fields. */
 #define GIMG_NAME_SIZE 128
-
-/* Enhancement function codes (-func). */
-enum {
-    GIMG_FUNC_UNKNOWN = 0, GIMG_FUNC_NONE, GIMG_FUNC_LINEAR, GIMG_FUNC_HISTS,
-    GIMG_FUNC_HISTEQ
-};
-
-/* Statistics range codes (-range). */
-enum { GIMG_RANGE_UNKNOWN = 0, GIMG_RANGE_MEAN, GIMG_RANGE_DETAIL };
 
 /* Palette flag bits. */
 enum {

@@ -15,8 +15,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <new>
 #include <string>
 
 #include "core/hist.h"
@@ -29,13 +27,7 @@
 
 namespace {
 
-enum {
-    O_IN, O_OUT, O_F, O_B, O_OB, O_PAR, O_IMGID, O_PIXEL, O_NBANDS, O_COUNT
-};
-
-const char *const optionWords[O_COUNT] = {
-    "-in", "-out", "-f", "-b", "-ob", "-par", "-imgid", "-pixel", "-nbands"
-};
+enum { O_IN, O_OUT, O_F, O_B, O_OB, O_PAR, O_IMGID, O_PIXEL, O_NBANDS };
 
 /* Function names (matched without regard to case) and meter labels. */
 const char *const fName[CALC_NFUNCTIONS] = {
@@ -399,18 +391,11 @@ int rimgCalcRun(const ModuleParam *t, const char *command)
         stderrPrintf("Input image file missing!\n");
         return 0;
     }
-    struct Closer {
-        void operator()(RAMImage *r) const { closeRAMImage(r, nullptr); }
-    };
-    int err;
-    std::unique_ptr<RAMImage, Closer> input(
-        moduleOpenImage(t[O_IN].value, &err));
-    RAMImage *in = input.get();
-    if (!in) {
-        stderrPrintf("Error in open %s.\n", t[O_IN].value);
-        ramimgErrorReport(err);
+    ModuleImage input;
+    RAMImage *in = moduleOpenInput(&input, t[O_IN].value,
+                                   "Error in open %s.\n");
+    if (!in)
         return 0;
-    }
     if (!t[O_F].value) {
         stderrPrintf("Module Name missing!\n");
         return 0;
@@ -435,7 +420,7 @@ int rimgCalcRun(const ModuleParam *t, const char *command)
     if (np > MAX_PARAMS)
         run.par.push_back(0.0f);    /* too many for any function */
 
-    ModuleOutput out = {};
+    ModuleHeldOutput out;
     RAMImage *o = calcOutput(&out, t, in);
     if (!o)
         return 0;
@@ -467,15 +452,13 @@ int rimgCalcRun(const ModuleParam *t, const char *command)
         ok = normalizeParams(&run, t, n);
         break;
     }
-    if (ok) {
-        calcDefaults(&run, in->info.columns, in->info.rows);
-        ok = ImgCalc(&run, in, o, command);
-    }
-    if (ok)
-        moduleFinishOutput(&out);
-    else
-        moduleDiscardOutput(&out);
-    return ok;
+    if (!ok)
+        return 0;
+    calcDefaults(&run, in->info.columns, in->info.rows);
+    if (!ImgCalc(&run, in, o, command))
+        return 0;
+    moduleFinishOutput(&out);
+    return 1;
 }
 
 }  // namespace
@@ -490,26 +473,12 @@ int rimgCalcRun(const ModuleParam *t, const char *command)
  */
 int rimgCalcAp(const char *command, int argc, const char **argv)
 {
-    if (argc < 1)
-        return usage(command);
-    ModuleParam table[O_COUNT + 1];
-    for (int i = 0; i < O_COUNT; i++)
-        table[i] = {optionWords[i], nullptr};
-    table[O_COUNT] = {nullptr, nullptr};
-    int unknown = parseConfig(table, argc, argv);
-    if (unknown) {
-        stderrPrintf("Error: %d unknown param(s).\n", unknown);
-        return 0;
-    }
-    int ok;
-    try {
-        ok = rimgCalcRun(table, command);
-    } catch (const std::bad_alloc &) {
-        stderrPrintf("Error in malloc.\n");
-        ok = 0;
-    }
-    meterReset();
-    return ok;
+    ModuleParam table[] = {
+        {"-in", nullptr}, {"-out", nullptr}, {"-f", nullptr}, {"-b", nullptr},
+        {"-ob", nullptr}, {"-par", nullptr}, {"-imgid", nullptr},
+        {"-pixel", nullptr}, {"-nbands", nullptr}, {nullptr, nullptr}};
+    return moduleEntry(command, argc, argv, table, usage, rimgCalcRun,
+                       "Error in malloc.\n");
 }
 
 /* ---------------------------------------------------------------------

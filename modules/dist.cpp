@@ -16,8 +16,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -31,10 +29,7 @@
 
 namespace {
 
-enum { O_IN, O_OUT, O_B, O_C, O_BLUR, O_COUNT };
-
-const char *const optionWords[O_COUNT] = {"-in", "-out", "-b", "-c",
-                                          "-blur"};
+enum { O_IN, O_OUT, O_B, O_C, O_BLUR };
 
 int usage(const char *command)
 {
@@ -74,10 +69,6 @@ int parseClasses(const char *text, unsigned char *marked)
     }
     return 1;
 }
-
-struct ImageCloser {
-    void operator()(RAMImage *r) const { closeRAMImage(r, nullptr); }
-};
 
 /* The two passes.  Results: 1, or 0 when aborted. */
 int distPasses(RAMImage *in, int band, RAMImage *out,
@@ -128,15 +119,11 @@ int gdistRun(const ModuleParam *t, const char *command)
         stderrPrintf("Missing class number!");
         return 0;
     }
-    int err;
-    std::unique_ptr<RAMImage, ImageCloser> input(
-        moduleOpenImage(t[O_IN].value, &err));
-    RAMImage *in = input.get();
-    if (!in) {
-        stderrPrintf("Error in DIST - open:%s\n", t[O_IN].value);
-        ramimgErrorReport(err);
+    ModuleImage input;
+    RAMImage *in = moduleOpenInput(&input, t[O_IN].value,
+                                   "Error in DIST - open:%s\n");
+    if (!in)
         return 0;
-    }
     int band = t[O_B].value ? std::atoi(t[O_B].value) : 1;
     if (band < 1 || band > in->info.nbands) {
         stderrPrintf("band is out of range (1 to %d).\n", in->info.nbands);
@@ -160,7 +147,8 @@ int gdistRun(const ModuleParam *t, const char *command)
         info.palette[i][0] = (unsigned char)((256 - i) % 256);
         info.palette[i][1] = info.palette[i][2] = 0;
     }
-    ModuleOutput output = {};
+    ModuleHeldOutput output;
+    int err;
     RAMImage *out = moduleOpenOutput(&output, t[O_OUT].value, &info, &err);
     if (!out) {
         stderrPrintf("Error in DIST - open: %s\n", t[O_OUT].value);
@@ -169,15 +157,12 @@ int gdistRun(const ModuleParam *t, const char *command)
     }
     if (out == in) {
         stderrPrintf("Illegal output file.\n");
-        moduleDiscardOutput(&output);
         return 0;
     }
-    int ok = distPasses(in, band - 1, out, marked, blur, command);
-    if (ok)
-        moduleFinishOutput(&output);
-    else
-        moduleDiscardOutput(&output);
-    return ok;
+    if (!distPasses(in, band - 1, out, marked, blur, command))
+        return 0;
+    moduleFinishOutput(&output);
+    return 1;
 }
 
 }  // namespace
@@ -190,26 +175,11 @@ int gdistRun(const ModuleParam *t, const char *command)
  */
 int gdistAp(const char *command, int argc, const char **argv)
 {
-    if (argc < 1)
-        return usage(command);
-    ModuleParam table[O_COUNT + 1];
-    for (int i = 0; i < O_COUNT; i++)
-        table[i] = {optionWords[i], nullptr};
-    table[O_COUNT] = {nullptr, nullptr};
-    int unknown = parseConfig(table, argc, argv);
-    if (unknown) {
-        stderrPrintf("Error: %d unknown param(s).\n", unknown);
-        return 0;
-    }
-    int ok;
-    try {
-        ok = gdistRun(table, command);
-    } catch (const std::bad_alloc &) {
-        stderrPrintf("Error in malloc.\n");
-        ok = 0;
-    }
-    meterReset();
-    return ok;
+    ModuleParam table[] = {{"-in", nullptr}, {"-out", nullptr},
+                           {"-b", nullptr}, {"-c", nullptr},
+                           {"-blur", nullptr}, {nullptr, nullptr}};
+    return moduleEntry(command, argc, argv, table, usage, gdistRun,
+                       "Error in malloc.\n");
 }
 
 /* ---------------------------------------------------------------------

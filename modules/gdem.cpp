@@ -18,7 +18,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <vector>
 
 #include "core/hist.h"
@@ -31,28 +30,23 @@
 
 namespace {
 
-/* Option table; the order is that of the usage line, then the aliases. */
+/* Options; the order is that of the usage line, then the aliases. */
 enum {
     O_DEM, O_SHADE, O_DX, O_DY, O_ZS, O_U, O_S, O_AVG, O_OP, O_AZ, O_VA,
     O_VAZ, O_VVA, O_H, O_XC, O_YC, O_P, O_OFF, O_G, O_IMG, O_CALIB, O_CB,
-    O_FB, O_M, O_B, O_IN, O_OUT, O_COUNT
+    O_FB, O_M, O_B, O_IN, O_OUT
 };
 
-const char *const optionWords[O_COUNT] = {
-    "-dem", "-shade", "-dx", "-dy", "-zs", "-u", "-s", "-avg", "-op", "-az",
-    "-va", "-vaz", "-vva", "-h", "-xc", "-yc", "-p", "-off", "-g", "-img",
-    "-calib", "-cb", "-fb", "-m", "-b", "-in", "-out"
-};
-
-/* One run: the shading geometry, the images and their bands. */
+/* One run: the shading geometry, the images and their bands.  What is
+ * held is closed (an output not finished, discarded) when the run goes. */
 struct GdemRun {
-    GdemShading shading;
-    RAMImage *dem = nullptr;
+    GdemShading shading = {};
+    ModuleImage dem;
     int demBand = 0;            /* 0-based */
-    ModuleOutput shade = {};    /* image null when only calibrating */
+    ModuleHeldOutput shade;     /* image null when only calibrating */
     int shadeBand = 0;
-    RAMImage *image = nullptr;  /* image to calibrate, or null */
-    ModuleOutput calib = {};
+    ModuleImage image;          /* image to calibrate, r null for none */
+    ModuleHeldOutput calib;
     int calibBand = -1;         /* 0-based, -1 all bands */
     int average = 1;
     int update = 0;
@@ -114,22 +108,12 @@ double radians(double degrees)
     return degrees * M_PI / 180.0;
 }
 
-/* Closes what a run opened; created outputs are removed after a
- * failure. */
-void closeGDEM(GdemRun *run, int ok)
+/* Finishes the outputs of a successful run (the rest is closed when the
+ * run goes). */
+void closeGDEM(GdemRun *run)
 {
-    if (ok) {
-        moduleFinishOutput(&run->shade);
-        moduleFinishOutput(&run->calib);
-    } else {
-        moduleDiscardOutput(&run->shade);
-        moduleDiscardOutput(&run->calib);
-    }
-    if (run->image)
-        closeRAMImage(run->image, nullptr);
-    if (run->dem)
-        closeRAMImage(run->dem, nullptr);
-    run->image = run->dem = nullptr;
+    moduleFinishOutput(&run->shade);
+    moduleFinishOutput(&run->calib);
 }
 
 /* Opens an output, or creates it from a copy of `model`'s description. */
@@ -188,14 +172,9 @@ int parseGDEM(GdemRun *run, const ModuleParam *t)
         return 0;
     }
 
-    int err;
-    run->dem = moduleOpenImage(demName, &err);
-    if (!run->dem) {
-        stderrPrintf("Error in open %s.\n", demName);
-        ramimgErrorReport(err);
+    if (!moduleOpenInput(&run->dem, demName, "Error in open %s.\n"))
         return 0;
-    }
-    const ImageInfo &dem = run->dem->info;
+    const ImageInfo &dem = run->dem.r->info;
     if (dem.nindices > 0) {
         stderrPrintf("Index image is not supported.\n");
         return 0;
@@ -207,28 +186,24 @@ int parseGDEM(GdemRun *run, const ModuleParam *t)
     run->demBand = demBand - 1;
 
     if (imageName) {
-        run->image = moduleOpenImage(imageName, &err);
-        if (!run->image) {
-            stderrPrintf("Error in open %s.\n", imageName);
-            ramimgErrorReport(err);
+        if (!moduleOpenInput(&run->image, imageName, "Error in open %s.\n"))
             return 0;
-        }
-        if (run->image->info.nindices > 0) {
+        if (run->image.r->info.nindices > 0) {
             stderrPrintf("Index image can not be calibarated.\n");
             return 0;
         }
         int cb = t[O_CB].value ? std::atoi(t[O_CB].value) : 0;
-        if (cb < 0 || cb > run->image->info.nbands) {
+        if (cb < 0 || cb > run->image.r->info.nbands) {
             stderrPrintf("Invalid band of the image to be calibarated\n");
             return 0;
         }
         run->calibBand = cb - 1;
     }
     if (shadeName) {
-        RAMImage *shade = openOutput(&run->shade, shadeName, run->dem);
+        RAMImage *shade = openOutput(&run->shade, shadeName, run->dem.r);
         if (!shade)
             return 0;
-        if (shade == run->dem) {
+        if (shade == run->dem.r) {
             stderrPrintf("DEM image should not be the same as the shade "
                          "image.\n");
             return 0;
@@ -244,7 +219,7 @@ int parseGDEM(GdemRun *run, const ModuleParam *t)
         run->shadeBand = shadeBand - 1;
     }
     if (imageName) {
-        RAMImage *calib = openOutput(&run->calib, calibName, run->image);
+        RAMImage *calib = openOutput(&run->calib, calibName, run->image.r);
         if (!calib)
             return 0;
         if (calib->info.nindices > 0) {
@@ -313,14 +288,15 @@ void resetHist(RAMImage *r, int band)
  */
 int gdem(GdemRun *run, const char *command)
 {
-    const int rows = run->dem->info.rows, n = run->dem->info.columns;
+    RAMImage *dem = run->dem.r, *image = run->image.r;
+    const int rows = dem->info.rows, n = dem->info.columns;
     const GdemShading *g = &run->shading;
     RAMImage *shadeImg = run->shade.image, *calibImg = run->calib.image;
     int firstCalib = 0, endCalib = 0;
-    if (run->image) {
+    if (image) {
         firstCalib = run->calibBand < 0 ? 0 : run->calibBand;
         endCalib = run->calibBand < 0
-                   ? std::min(run->image->info.nbands, calibImg->info.nbands)
+                   ? std::min(image->info.nbands, calibImg->info.nbands)
                    : run->calibBand + 1;
     }
     /* Heights: row `first - 1` then the block; shade rows likewise. */
@@ -333,7 +309,7 @@ int gdem(GdemRun *run, const char *command)
     for (int first = 0; first < rows; first += BLOCK_ROWS) {
         int count = std::min(BLOCK_ROWS, rows - first);
         for (int i = 0; i < count; i++)
-            getFloatBILData(run->dem, first + i, 0, n, run->demBand,
+            getFloatBILData(dem, first + i, 0, n, run->demBand,
                             &heights[(size_t)(i + 1) * n]);
         if (first == 0) {       /* row 0 is paired with itself */
             std::copy_n(&heights[n], n, &heights[0]);
@@ -362,9 +338,9 @@ int gdem(GdemRun *run, const char *command)
             const float *out = &written[(size_t)i * n];
             if (shadeImg)
                 putFloatBILData(shadeImg, r, 0, n, run->shadeBand, out);
-            if (run->image) {
+            if (image) {
                 for (int b = firstCalib; b < endCalib; b++) {
-                    getFloatBILData(run->image, r, 0, n, b, imageRow.data());
+                    getFloatBILData(image, r, 0, n, b, imageRow.data());
                     gdemCalibRow(imageRow.data(), out, n,
                                  g->scale, run->feedback, calibRow.data());
                     putFloatBILData(calibImg, r, 0, n, b, calibRow.data());
@@ -391,6 +367,15 @@ int gdem(GdemRun *run, const char *command)
     return 1;
 }
 
+int gdemRun(const ModuleParam *table, const char *command)
+{
+    GdemRun run;
+    if (!parseGDEM(&run, table) || !gdem(&run, command))
+        return 0;
+    closeGDEM(&run);
+    return 1;
+}
+
 }  // namespace
 
 /*
@@ -402,30 +387,20 @@ int gdem(GdemRun *run, const char *command)
  */
 int gdemAp(const char *command, int argc, const char **argv)
 {
-    if (argc < 1)
-        return usage(command);
-    ModuleParam table[O_COUNT + 1];
-    for (int i = 0; i < O_COUNT; i++)
-        table[i] = {optionWords[i], nullptr};
-    table[O_COUNT] = {nullptr, nullptr};
-    int unknown = parseConfig(table, argc, argv);
-    if (unknown) {
-        stderrPrintf("Error: %d unknown param(s).\n", unknown);
-        return 0;
-    }
-    GdemRun run;
-    std::memset(&run.shading, 0, sizeof run.shading);
-    int ok = 0;
-    try {
-        ok = parseGDEM(&run, table) && gdem(&run, command);
-    } catch (const std::bad_alloc &) {
-        stderrPrintf("Error in gmemAlloc.\n");
-        ok = 0;
-    }
-    closeGDEM(&run, ok);
-    meterReset();
-    return ok;
+    ModuleParam table[] = {
+        {"-dem", nullptr}, {"-shade", nullptr}, {"-dx", nullptr},
+        {"-dy", nullptr}, {"-zs", nullptr}, {"-u", nullptr}, {"-s", nullptr},
+        {"-avg", nullptr}, {"-op", nullptr}, {"-az", nullptr},
+        {"-va", nullptr}, {"-vaz", nullptr}, {"-vva", nullptr},
+        {"-h", nullptr}, {"-xc", nullptr}, {"-yc", nullptr}, {"-p", nullptr},
+        {"-off", nullptr}, {"-g", nullptr}, {"-img", nullptr},
+        {"-calib", nullptr}, {"-cb", nullptr}, {"-fb", nullptr},
+        {"-m", nullptr}, {"-b", nullptr}, {"-in", nullptr}, {"-out", nullptr},
+        {nullptr, nullptr}};
+    return moduleEntry(command, argc, argv, table, usage, gdemRun,
+                       "Error in gmemAlloc.\n");
 }
+
 /* ---------------------------------------------------------------------
  * Per-row arithmetic
  * --------------------------------------------------------------------- */

@@ -16,6 +16,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "core/imgtype.h"
@@ -304,6 +305,29 @@ void moduleReportCanceled(const char *command)
     stderrPrintf("%s canceled...\n", command);
 }
 
+int moduleEntry(const char *command, int argc, const char **argv,
+                ModuleParam *table, int (*usage)(const char *command),
+                int (*run)(const ModuleParam *table, const char *command),
+                const char *noMemory)
+{
+    if (argc < 1)
+        return usage(command);
+    int unknown = parseConfig(table, argc, argv);
+    if (unknown) {
+        stderrPrintf("Error: %d unknown param(s).\n", unknown);
+        return 0;
+    }
+    int ok;
+    try {
+        ok = run(table, command);
+    } catch (const std::bad_alloc &) {
+        stderrPrintf("%s", noMemory);
+        ok = 0;
+    }
+    meterReset();
+    return ok;
+}
+
 /* ---------------------------------------------------------------------
  * Images
  * --------------------------------------------------------------------- */
@@ -311,6 +335,18 @@ void moduleReportCanceled(const char *command)
 RAMImage *moduleOpenImage(const char *name, int *errorOut)
 {
     return openRAMImage(name, name, nullptr, nullptr, errorOut);
+}
+
+RAMImage *moduleOpenInput(ModuleImage *image, const char *name,
+                          const char *message)
+{
+    int err;
+    image->r = moduleOpenImage(name, &err);
+    if (!image->r) {
+        stderrPrintf(message, name);
+        ramimgErrorReport(err);
+    }
+    return image->r;
 }
 
 void moduleOutputInfo(ImageInfo *info, const ImageInfo *input,

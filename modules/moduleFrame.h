@@ -88,6 +88,16 @@ void moduleMeterEnd(ModuleMeter *m);
 /* Prints "<command> canceled...\n" on standard error. */
 void moduleReportCanceled(const char *command);
 
+/* The shell of a module entry: without words calls usage(command) and
+ * gives 2; else parses the words into `table` (parseConfig) and fails
+ * after "Error: %d unknown param(s).\n" when pairs are unknown, else
+ * gives run(table, command), printing `noMemory` and failing when the
+ * run runs out of memory.  The meter is reset afterwards. */
+int moduleEntry(const char *command, int argc, const char **argv,
+                ModuleParam *table, int (*usage)(const char *command),
+                int (*run)(const ModuleParam *table, const char *command),
+                const char *noMemory);
+
 /* Opens an input image by tag or file name (as `rimage open` would find
  * or load it).  Results: the record or null, code in *errorOut. */
 RAMImage *moduleOpenImage(const char *name, int *errorOut);
@@ -104,6 +114,12 @@ struct ModuleImage {
             closeRAMImage(r, nullptr);
     }
 };
+
+/* Opens an input into `image` as moduleOpenImage does; a failure prints
+ * `message` (a format with one %s, the name) and the store's text on
+ * standard error.  Results: the record or null. */
+RAMImage *moduleOpenInput(ModuleImage *image, const char *name,
+                          const char *message);
 
 /* An output image of one run. */
 struct ModuleOutput {
@@ -132,5 +148,14 @@ void moduleFinishOutput(ModuleOutput *out);
  * created (when nobody else holds it), so no half-written output is left
  * that looks complete.  An existing output keeps what was written. */
 void moduleDiscardOutput(ModuleOutput *out);
+
+/* An output held for one run: unless the run finished it, it is
+ * discarded when the holder goes (also when an exception ends the run). */
+struct ModuleHeldOutput : ModuleOutput {
+    ModuleHeldOutput() : ModuleOutput() {}
+    ModuleHeldOutput(const ModuleHeldOutput &) = delete;
+    ModuleHeldOutput &operator=(const ModuleHeldOutput &) = delete;
+    ~ModuleHeldOutput() { moduleDiscardOutput(this); }
+};
 
 #endif

@@ -13,10 +13,10 @@
 #include "modules/rotate.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <new>
 #include <vector>
 
 #include "core/hist.h"
@@ -28,9 +28,7 @@
 
 namespace {
 
-enum { O_DIR, O_IN, O_OUT, O_COUNT };
-
-const char *const optionWords[O_COUNT] = {"-dir", "-in", "-out"};
+enum { O_DIR, O_IN, O_OUT };
 
 const char *const directionWords[] = {"LEFT", "RIGHT", "XFLIP", "YFLIP",
                                       "XYFLIP"};
@@ -183,10 +181,6 @@ int rotateFlip(const Transfer &t, int direction, int rows, int columns,
     return 1;
 }
 
-struct ImageCloser {
-    void operator()(RAMImage *r) const { closeRAMImage(r, nullptr); }
-};
-
 int gRotateRun(const ModuleParam *t, const char *command)
 {
     int direction = -1;
@@ -202,15 +196,11 @@ int gRotateRun(const ModuleParam *t, const char *command)
         stderrPrintf("Input image is missing!\n");
         return 0;
     }
-    int err;
-    std::unique_ptr<RAMImage, ImageCloser> input(
-        moduleOpenImage(t[O_IN].value, &err));
-    RAMImage *in = input.get();
-    if (!in) {
-        stderrPrintf("Error in open %s.\n", t[O_IN].value);
-        ramimgErrorReport(err);
+    ModuleImage input;
+    RAMImage *in = moduleOpenInput(&input, t[O_IN].value,
+                                   "Error in open %s.\n");
+    if (!in)
         return 0;
-    }
     if (!t[O_OUT].value) {
         stderrPrintf("Output image is missing!\n");
         return 0;
@@ -223,7 +213,8 @@ int gRotateRun(const ModuleParam *t, const char *command)
         std::swap(info.rows, info.columns);
         std::swap(info.dx, info.dy);
     }
-    ModuleOutput output = {};
+    ModuleHeldOutput output;
+    int err;
     RAMImage *out = moduleOpenOutput(&output, t[O_OUT].value, &info, &err);
     if (!out) {
         stderrPrintf(err == RAMIMG_ECREATE ? "Error in create %s.\n"
@@ -235,7 +226,6 @@ int gRotateRun(const ModuleParam *t, const char *command)
     if (out == in) {
         /* Turning an image onto itself would read what it just wrote. */
         stderrPrintf("Output image must differ from the input image.\n");
-        moduleDiscardOutput(&output);
         return 0;
     }
     int rows = std::min(in->info.rows, quarter ? out->info.columns
@@ -253,7 +243,6 @@ int gRotateRun(const ModuleParam *t, const char *command)
             static_cast<unsigned char *>(std::malloc(bytes)), std::free);
         if (!segment) {
             stderrPrintf("Error in malloc: %d\n", (int)bytes);
-            moduleDiscardOutput(&output);
             return 1;
         }
         ok = rotateQuarter(transfer, direction == ROTATE_RIGHT, rows,
@@ -261,15 +250,13 @@ int gRotateRun(const ModuleParam *t, const char *command)
     } else {
         ok = rotateFlip(transfer, direction, rows, columns, bands, command);
     }
-    if (ok) {
-        if (out->histograms)
-            for (int b = 0; b < bands; b++)
-                invalidateHist(&out->histograms[b]);
-        moduleFinishOutput(&output);
-    } else {
-        moduleDiscardOutput(&output);
-    }
-    return ok;
+    if (!ok)
+        return 0;
+    if (out->histograms)
+        for (int b = 0; b < bands; b++)
+            invalidateHist(&out->histograms[b]);
+    moduleFinishOutput(&output);
+    return 1;
 }
 
 }  // namespace
@@ -282,26 +269,10 @@ int gRotateRun(const ModuleParam *t, const char *command)
  */
 int gRotateAp(const char *command, int argc, const char **argv)
 {
-    if (argc < 1)
-        return usage(command);
-    ModuleParam table[O_COUNT + 1];
-    for (int i = 0; i < O_COUNT; i++)
-        table[i] = {optionWords[i], nullptr};
-    table[O_COUNT] = {nullptr, nullptr};
-    int unknown = parseConfig(table, argc, argv);
-    if (unknown) {
-        stderrPrintf("Error: %d unknown param(s).\n", unknown);
-        return 0;
-    }
-    int ok;
-    try {
-        ok = gRotateRun(table, command);
-    } catch (const std::bad_alloc &) {
-        stderrPrintf("Error in malloc.\n");
-        ok = 0;
-    }
-    meterReset();
-    return ok;
+    ModuleParam table[] = {{"-dir", nullptr}, {"-in", nullptr},
+                           {"-out", nullptr}, {nullptr, nullptr}};
+    return moduleEntry(command, argc, argv, table, usage, gRotateRun,
+                       "Error in malloc.\n");
 }
 
 /* ---------------------------------------------------------------------

@@ -6,8 +6,9 @@
  *	the table below in its order, among the names sharing its first
  *	letter, and must reach the name's minimum length.  Core subcommands
  *	run their procedures (rimgOpen.cpp, rimgConfig.cpp, rimgCache.cpp,
- *	rimgIndices.cpp, rimgAttr.cpp); module subcommands call the module's
- *	entry, and a module that is not part of this build did not run.
+ *	rimgIndices.cpp, rimgAttr.cpp, rimgObj.cpp); module subcommands call
+ *	the module's entry, and a module that is not part of this build did
+ *	not run.
  */
 #include "rimage/rimg.h"
 
@@ -29,6 +30,7 @@
 #include "modules/statInfo.h"
 #include "rimage/rimgDesc.h"
 #include "rimage/rimgInt.h"
+#include "rimage/rimgObj.h"
 #include "rimage/rimgOptions.h"
 
 /* A module entry: full command name, word count and the words after the
@@ -75,7 +77,7 @@ static const RimgSubCmd subCommands[] = {
     {"open", 3, rimgOpen, nullptr, nullptr},
     {"pcalc", 1, nullptr, nullptr, nullptr},
     {"ptable", 1, nullptr, nullptr, nullptr},
-    {"bind", 2, nullptr, nullptr, nullptr},
+    {"bind", 2, rimgBind, nullptr, nullptr},
     {"resident", 2, rimgResident, nullptr, nullptr},
     {"rform", 2, nullptr, nullptr, nullptr},
     {"rotate", 2, nullptr, gRotateAp, nullptr},

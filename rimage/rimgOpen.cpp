@@ -19,6 +19,7 @@
 #include "rimage/rimgDesc.h"
 #include "rimage/rimgInt.h"
 #include "rimage/rimgPhoto.h"
+#include "rimage/rimgRange.h"
 
 static const char openTail[] =
     " FILE|TAG [imgID [[template [dataRange]] | options]]";
@@ -65,55 +66,16 @@ static int openImage(ImageInfo *defaults, Tcl_Interp *interp,
     return heldByScript(interp, r, 1);
 }
 
-/* One part of a data range: empty, "*" or ":" for the whole extent, a
- * number, or "a:b".  Returns the count of the part, 0 when invalid. */
-static int rangePart(const std::string &part, int extent)
-{
-    if (part.empty() || part == "*" || part == ":")
-        return extent;
-    int a, b;
-    char extra;
-    int n = std::sscanf(part.c_str(), "%d:%d%c", &a, &b, &extra);
-    if (n == 1) {
-        char *end;
-        long v = std::strtol(part.c_str(), &end, 10);
-        if (*end != '\0')
-            return 0;
-        a = b = (int)v;
-    } else if (n != 2) {
-        return 0;
-    }
-    if (a < 0 || a >= extent || b < 0 || b >= extent)
-        return 0;
-    return (a > b ? a - b : b - a) + 1;
-}
-
 /* Applies "@cols,rows,bands" of the template's extent to info. */
 static int applyDataRange(const char *text, ImageInfo *info)
 {
-    if (text[0] != '@')
+    RimgRange range;
+    if (!rimgParseRange(text, info->columns, info->rows, info->nbands,
+                        &range))
         return 0;
-    std::string s(text + 1);
-    std::string parts[3];
-    int k = 0;
-    for (char c : s) {
-        if (c == ',') {
-            if (++k > 2)
-                return 0;
-        } else {
-            parts[k] += c;
-        }
-    }
-    if (k != 2)
-        return 0;
-    int columns = rangePart(parts[0], info->columns);
-    int rows = rangePart(parts[1], info->rows);
-    int bands = rangePart(parts[2], info->nbands);
-    if (!columns || !rows || !bands)
-        return 0;
-    info->columns = columns;
-    info->rows = rows;
-    info->nbands = bands;
+    info->columns = rimgRangeLength(&range, RANGE_COLUMNS);
+    info->rows = rimgRangeLength(&range, RANGE_ROWS);
+    info->nbands = rimgRangeLength(&range, RANGE_BANDS);
     return 1;
 }
 

@@ -42,7 +42,9 @@ foreach {constraint module} {
 #	Runs script in the oracle interpreter with the arguments; its standard
 #	output, trimmed, is the result.  An exception is a Tcl error.
 proc python {script args} {
-    string trim [exec $::velkPython - {*}$args << $script]
+    # The oracle runs without the sanitizer runtime a sanitizer build
+    # preloads for the package (its leak report would fail the call).
+    string trim [exec env -u LD_PRELOAD $::velkPython - {*}$args << $script]
 }
 set ::velkScratch [file join [temporaryDirectory] velk-[pid]]
 file mkdir $::velkScratch
