@@ -538,3 +538,18 @@ int gimgDump(GimgMaster *m, int argc, const char **argv)
     Tcl_ResetResult(interp);
     return TCL_OK;
 }
+
+/*
+ * gimgCapturePixmap --
+ *	capture rimgTag ?x0 y0 width height?: the picture as drawn into a
+ *	raster record or the clipboard.
+ */
+int gimgCapturePixmap(GimgMaster *m, int argc, const char **argv)
+{
+    if (argc < 3 || argc > 7)
+        return gimgUsage(m, argv, " rimgTag [x0 y0 width height]",
+                         TCL_ERROR);
+    if (!m->imageVp.pixmap)
+        return failWith(m, "No pixmap.\n");
+    return failWith(m, "capture: not available in this build");
+}

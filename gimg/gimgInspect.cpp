@@ -538,6 +538,13 @@ static int regionOf(GimgMaster *m, int count, const char **words,
 int gimgStats(GimgMaster *m, int argc, const char **argv)
 {
     Tcl_Interp *interp = m->interp;
+    /* "stats mask ..." reads as "stats {} mask ...". */
+    std::vector<const char *> words(argv, argv + argc);
+    if (argc > 2 && std::strcmp(argv[2], "mask") == 0) {
+        words.insert(words.begin() + 2, "");
+        argc++;
+        argv = words.data();
+    }
     const char *flag = argc > 2 ? argv[2] : "";
     int normalize = std::strcmp(flag, "normalize") == 0;
     int update = std::strcmp(flag, "update") == 0;

@@ -15,7 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "gimg/gimgMask.h"
-#include "support/testSupport.h"
+#include "tests/support/testSupport.h"
 
 /* Runs as {y, x0, x1} triples. */
 typedef std::vector<std::vector<int>> Runs;
