@@ -45,6 +45,7 @@ struct Dump {
     RAMImage *out;              /* the output record */
     int rgb;                    /* 1: three bands of true colour */
     int invert;                 /* 1: write 1 - index (XBM foreground) */
+    int bgr;                    /* 1: band 1 takes blue (DIB byte order) */
     int W, H;                   /* unturned screen size */
     int first, last;            /* screen columns inside the image */
     int turn;
@@ -59,6 +60,12 @@ struct Dump {
 };
 
 }  // namespace
+
+/* The output band of channel plane of planes. */
+static int outBand(const Dump &d, int plane, int planes)
+{
+    return planes == 3 && d.bgr ? 2 - plane : plane;
+}
 
 static int readBand(const GimgMaster *m, int c)
 {
@@ -191,7 +198,8 @@ static void putByteSegRight(Dump &d, const unsigned char *block, int y0,
         for (int i = 0; i < rows; i++)
             seg[(size_t)i] = block[((size_t)(rows - 1 - i) * planes + plane)
                                        * W + j];
-        putByteBILData(d.out, j, d.H - y0 - rows, rows, plane, seg.data());
+        putByteBILData(d.out, j, d.H - y0 - rows, rows,
+                       outBand(d, plane, planes), seg.data());
     }
 }
 
@@ -203,7 +211,8 @@ static void putByteSegLeft(Dump &d, const unsigned char *block, int y0,
     for (int j = 0; j < W; j++) {
         for (int i = 0; i < rows; i++)
             seg[(size_t)i] = block[((size_t)i * planes + plane) * W + j];
-        putByteBILData(d.out, W - 1 - j, y0, rows, plane, seg.data());
+        putByteBILData(d.out, W - 1 - j, y0, rows,
+                       outBand(d, plane, planes), seg.data());
     }
 }
 
@@ -263,7 +272,9 @@ static void renderInto(Dump &d)
         int filled = y - y0 + 1;
         if (!d.turn) {
             for (int c = 0; c < planes; c++)
-                putByteBILData(d.out, y, 0, W, c, out + (size_t)c * W);
+                putByteBILData(d.out, y, 0, W, outBand(d, c, planes),
+                               out + (size_t)c * W);
+            y0 = y + 1;
             continue;
         }
         if (filled == blockRows || y == d.H - 1) {
@@ -292,6 +303,7 @@ static void startDump(Dump &d, GimgMaster *m, RAMImage *out, int rgb,
     d.out = out;
     d.rgb = rgb;
     d.invert = invert;
+    d.bgr = out->info.imgid == IMG_DIB;
     d.W = m->hdp.size;
     d.H = m->vdp.size;
     dpRange(&m->hdp, d.r->info.columns, &d.first, &d.last);
