@@ -50,11 +50,15 @@ static int frameDelay(const RAMImage *r)
     return r->info.imgid == IMG_GIF89A ? gifFrameDelay(r) : 0;
 }
 
-/* Lets Tk draw what changed. */
+/* Lets Tk draw what changed: the window events, then the idle calls
+ * pending now, once.  Looping over idle calls would never end while
+ * another image steps on idle calls (each step schedules the next). */
 static void processEvents(void)
 {
-    while (Tcl_DoOneEvent(TCL_DONT_WAIT | TCL_WINDOW_EVENTS
-                          | TCL_IDLE_EVENTS))
+    while (Tcl_DoOneEvent(TCL_DONT_WAIT | TCL_WINDOW_EVENTS))
+        ;
+    Tcl_DoOneEvent(TCL_DONT_WAIT | TCL_IDLE_EVENTS);
+    while (Tcl_DoOneEvent(TCL_DONT_WAIT | TCL_WINDOW_EVENTS))
         ;
 }
 
