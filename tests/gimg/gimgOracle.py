@@ -429,6 +429,13 @@ class Oracle:
         o.update(spec.get('extra', {}))
         self.o = o
         self.bands, self.pixel, self.table = load_image(spec['image'])
+        # Colour-table entries the test set (setIndices): first, last, rgb.
+        for first, last, r, g, b in o.get('setcolours', []):
+            table = list(self.table or [(i, i, i) for i in range(256)])
+            table += [(0, 0, 0)] * (last + 1 - len(table))
+            for i in range(first, last + 1):
+                table[i] = (r, g, b)
+            self.table = table
         o['narrow'] = self.pixel in NBINS
         self.depth = spec['depth']
 
