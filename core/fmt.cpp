@@ -1,7 +1,8 @@
 /*
  * fmt.cpp --
  *
- *	The scratch formatter's 16384-byte ring.
+ *	The scratch formatter's 16384-byte ring, and formatting into a
+ *	string of any length.
  */
 #include "core/fmt.h"
 
@@ -31,4 +32,28 @@ const char *fmt(const char *format, ...)
         n = (int)sizeof ring - ringOffset - 1;
     ringOffset += n + 1;
     return s;
+}
+
+/*
+ * fmtString --
+ *	Formats into a new string, as long as the text needs.
+ */
+std::string fmtString(const char *format, ...)
+{
+    va_list ap, again;
+    va_start(ap, format);
+    va_copy(again, ap);
+    char small[256];
+    int n = std::vsnprintf(small, sizeof small, format, ap);
+    va_end(ap);
+    std::string out;
+    if (n >= (int)sizeof small) {
+        out.resize((size_t)n + 1);
+        std::vsnprintf(&out[0], out.size(), format, again);
+        out.resize((size_t)n);
+    } else if (n > 0) {
+        out.assign(small, (size_t)n);
+    }
+    va_end(again);
+    return out;
 }

@@ -11,9 +11,11 @@
  */
 #include "core/pixelConv.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "core/imgtype.h"
 
@@ -129,6 +131,10 @@ static void loadFloats(const unsigned char *line, int column, int n,
                        int step, float *out, int stride)
 {
     const unsigned char *p = line + (int64_t)column * sizeof(T);
+    if (std::is_same<T, float>::value && step == 1 && stride == 1) {
+        std::memcpy(out, p, (size_t)std::max(n, 0) * sizeof(float));
+        return;
+    }
     const int64_t advance = (int64_t)step * sizeof(T);
     for (int i = 0; i < n; i++, p += advance) {
         T v;
@@ -235,6 +241,11 @@ static void storeValues(unsigned char *line, int column, int n, const S *in,
                         int stride, F convert)
 {
     unsigned char *p = line + (int64_t)column * sizeof(T);
+    if (std::is_same<T, S>::value && std::is_same<T, float>::value
+            && stride == 1) {
+        std::memcpy(p, in, (size_t)std::max(n, 0) * sizeof(T));
+        return;
+    }
     for (int i = 0; i < n; i++, p += sizeof(T)) {
         T v = (T)convert(in[(int64_t)i * stride]);
         std::memcpy(p, &v, sizeof v);

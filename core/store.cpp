@@ -514,6 +514,36 @@ static int cachePlausible(const RAMImage *r, int lines, int64_t extra)
     return (int64_t)st.st_size * expansion >= bytes;
 }
 
+/* A file whose lines lie where its description says (the raw layouts:
+ * band-sequential, by line, by pixel, DIB) must hold them all, every
+ * volume, but for a last line cut short: a damaged header claiming
+ * millions of rows or bands of a small file would otherwise be read for
+ * hours.  Other layouts are checked by their format's probe. */
+static int fileHoldsLines(const RAMImage *r)
+{
+    const ImageInfo &info = r->info;
+    int layout = imgLayout(info.imgid);
+    if (layout != LAYOUT_BSQ && layout != LAYOUT_BIL && layout != LAYOUT_BIP
+            && layout != LAYOUT_DIB)
+        return 1;
+    struct stat st;
+    if (r->fd < 0 || fstat(r->fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return 1;
+    bool everyBand = layout == LAYOUT_BSQ || layout == LAYOUT_BIL;
+    __int128 lines = (__int128)info.rows * (everyBand ? info.nbands : 1)
+                     * (info.volumes > 1 ? info.volumes : 1);
+    __int128 need = info.offset + (lines - 1) * info.block;
+    if (need <= st.st_size)
+        return 1;
+    stderrPrintf("Image file too short: %s declares %d x %d pixels in %d"
+                 " bands of %s, %.0f bytes from offset %d, but has %lld"
+                 " bytes.\n", info.fileName, info.columns, info.rows,
+                 info.nbands, strPixelID(info.pixel),
+                 (double)(lines * info.block), info.offset,
+                 (long long)st.st_size);
+    return 0;
+}
+
 /* Moves a freshly built state (description, file, private data,
  * operations and cache) into `reuse`, whose old state is written and
  * released, or into a new record.  Returns null only when a new record
@@ -599,35 +629,26 @@ RAMImage *createRAMImage(const char *fileName, const ImageInfo *info,
         fresh.seek = format->seek;
         fresh.destroy = format->destroy;
     }
-    CacheBlock c;
+    auto refuse = [&](int code) -> RAMImage * {
+        releasePrivate(&fresh);
+        close(fd);
+        *err = code;
+        return nullptr;
+    };
+    if (!geometryUsable(fresh.info) || !fileHoldsLines(&fresh))
+        return refuse(RAMIMG_EHANDLE);
     int64_t extra;
-    if (!geometryUsable(fresh.info)) {
-        releasePrivate(&fresh);
-        close(fd);
-        *err = RAMIMG_EHANDLE;
-        return nullptr;
-    }
     int lines = cacheLinesFor(&fresh, defaultCacheLines(&fresh), &extra);
-    if (!cachePlausible(&fresh, lines, extra)) {
-        releasePrivate(&fresh);
-        close(fd);
-        *err = RAMIMG_EHANDLE;
-        return nullptr;
-    }
-    if (!buildCache(&fresh, lines, extra, &c)) {
-        releasePrivate(&fresh);
-        close(fd);
-        *err = RAMIMG_ENOMEM;
-        return nullptr;
-    }
+    if (!cachePlausible(&fresh, lines, extra))
+        return refuse(RAMIMG_EHANDLE);
+    CacheBlock c;
+    if (!buildCache(&fresh, lines, extra, &c))
+        return refuse(RAMIMG_ENOMEM);
 
     RAMImage *r = takeOver(reuse, &fresh, c);
     if (!r) {
         std::free(c.slotMap);
-        releasePrivate(&fresh);
-        close(fd);
-        *err = RAMIMG_ENOMEM;
-        return nullptr;
+        return refuse(RAMIMG_ENOMEM);
     }
 
     if (format && format->open && !format->open(r)) {

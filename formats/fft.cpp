@@ -46,6 +46,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <tcl.h>
 
@@ -55,6 +56,7 @@
 #include "core/imgtype.h"
 #include "core/hostField.h"
 #include "core/ramimg.h"
+#include "core/rowThreads.h"
 #include "core/stdstream.h"
 
 static const char fftMagic[] = "FFT IMAGE FILE";
@@ -163,6 +165,63 @@ void getFFTHist(int fd, Hist *histograms)
     }
 }
 
+/* What one statFFT call adds: its extremes and its single-precision sums
+ * of re, im, re^2 and im^2, each summed in order. */
+struct FFTStatPart {
+    float maxRe, minRe, maxIm, minIm;
+    float sums[4];
+};
+
+static void statPart(int count, const float *values, FFTStatPart *part)
+{
+    float maxRe = -HUGE_VALF, minRe = HUGE_VALF;
+    float maxIm = -HUGE_VALF, minIm = HUGE_VALF;
+    float sumRe = 0, sumIm = 0, sumRe2 = 0, sumIm2 = 0;
+    for (int i = 0; i < count; i++) {
+        float re = values[2 * i], im = values[2 * i + 1];
+        if (re > maxRe)
+            maxRe = re;
+        if (re < minRe)
+            minRe = re;
+        if (im > maxIm)
+            maxIm = im;
+        if (im < minIm)
+            minIm = im;
+        sumRe += re;
+        sumIm += im;
+        sumRe2 += re * re;
+        sumIm2 += im * im;
+    }
+    *part = FFTStatPart{maxRe, minRe, maxIm, minIm,
+                        {sumRe, sumIm, sumRe2, sumIm2}};
+}
+
+/* Merges one call's part into the header: an extreme replaces the stored
+ * one when it passes it in single precision (so the first value sets
+ * both), the call's means are weighted into the stored ones by N. */
+static void statMerge(unsigned char *header, int count,
+                      const FFTStatPart &part)
+{
+    static const int fields[4] = {FFT_MAX_RE, FFT_MIN_RE, FFT_MAX_IM,
+                                  FFT_MIN_IM};
+    const float extremes[4] = {part.maxRe, part.minRe, part.maxIm, part.minIm};
+    for (int k = 0; k < 4; k++) {
+        float stored = singlePrecision(hostField<double>(header, fields[k]));
+        if (k % 2 == 0 ? extremes[k] > stored : extremes[k] < stored)
+            putHostField<double>(header, fields[k], extremes[k]);
+    }
+    double n = hostField<double>(header, FFT_N);
+    double n2 = n + count;
+    static const int means[4] = {FFT_MEAN_RE, FFT_MEAN_IM, FFT_MEAN_RE2,
+                                 FFT_MEAN_IM2};
+    for (int k = 0; k < 4; k++) {
+        float mean = part.sums[k] / count;
+        double m = hostField<double>(header, means[k]);
+        putHostField<double>(header, means[k], m * n / n2 + mean * count / n2);
+    }
+    putHostField<double>(header, FFT_N, n2);
+}
+
 /*
  * statFFT --
  *	Adds count complex values (re, im pairs) to the header statistics:
@@ -173,42 +232,29 @@ void statFFT(unsigned char *header, int count, const float *values)
 {
     if (count <= 0)
         return;
-    double maxRe = hostField<double>(header, FFT_MAX_RE);
-    double minRe = hostField<double>(header, FFT_MIN_RE);
-    double maxIm = hostField<double>(header, FFT_MAX_IM);
-    double minIm = hostField<double>(header, FFT_MIN_IM);
-    float sumRe = 0, sumIm = 0, sumRe2 = 0, sumIm2 = 0;
-    for (int i = 0; i < count; i++) {
-        float re = values[2 * i], im = values[2 * i + 1];
-        if (re > singlePrecision(maxRe))
-            maxRe = re;
-        if (re < singlePrecision(minRe))
-            minRe = re;
-        if (im > singlePrecision(maxIm))
-            maxIm = im;
-        if (im < singlePrecision(minIm))
-            minIm = im;
-        sumRe += re;
-        sumIm += im;
-        sumRe2 += re * re;
-        sumIm2 += im * im;
-    }
-    putHostField<double>(header, FFT_MAX_RE, maxRe);
-    putHostField<double>(header, FFT_MIN_RE, minRe);
-    putHostField<double>(header, FFT_MAX_IM, maxIm);
-    putHostField<double>(header, FFT_MIN_IM, minIm);
+    FFTStatPart part;
+    statPart(count, values, &part);
+    statMerge(header, count, part);
+}
 
-    double n = hostField<double>(header, FFT_N);
-    double n2 = n + count;
-    const float means[4] = {sumRe / count, sumIm / count, sumRe2 / count,
-                            sumIm2 / count};
-    const int fields[4] = {FFT_MEAN_RE, FFT_MEAN_IM, FFT_MEAN_RE2,
-                           FFT_MEAN_IM2};
-    for (int k = 0; k < 4; k++) {
-        double m = hostField<double>(header, fields[k]);
-        putHostField<double>(header, fields[k], m * n / n2 + means[k] * count / n2);
-    }
-    putHostField<double>(header, FFT_N, n2);
+/*
+ * statFFTRows --
+ *	The same as a statFFT call for each of `rows` runs of count values
+ *	in turn: the runs' sums are taken on the row threads, then merged in
+ *	order, so the header ends as after the calls one by one.
+ */
+void statFFTRows(unsigned char *header, int rows, int count,
+                 const float *values)
+{
+    if (count <= 0 || rows <= 0)
+        return;
+    std::vector<FFTStatPart> parts(rows);
+    rowThreadsRun(rows, std::max(1, 16384 / count), [&](int begin, int end) {
+        for (int i = begin; i < end; i++)
+            statPart(count, values + 2 * (size_t)i * count, &parts[i]);
+    });
+    for (const FFTStatPart &part : parts)
+        statMerge(header, count, part);
 }
 
 /* ---------------------------------------------------------------------
@@ -302,6 +348,16 @@ static bool fftSeekRow(const unsigned char *h, int fd, const FFTRect &r,
     return lseek(fd, (off_t)pos, SEEK_SET) >= 0;
 }
 
+/* The contiguous runs of a rectangle in the file: one when it spans whole
+ * rows, else one per row. */
+static void fftRuns(const unsigned char *h, const FFTRect &r, int *runs,
+                    int *runRows)
+{
+    bool whole = r.cols == hostField<int32_t>(h, FFT_Q);
+    *runs = whole ? std::min(r.rows, 1) : r.rows;
+    *runRows = whole ? r.rows : 1;
+}
+
 /* Reads a rectangle into buffer (a new one when null), row after row.
  * Returns the buffer, or null after the messages of `who`. */
 static float *fftReadRect(const unsigned char *h, int fd, float *buffer,
@@ -323,13 +379,17 @@ static float *fftReadRect(const unsigned char *h, int fd, float *buffer,
             return nullptr;
         }
     }
-    for (int i = 0; i < r.rows; i++) {
-        if (!fftSeekRow(h, fd, r, r.row0 + i)) {
+    int runs, runRows;
+    fftRuns(h, r, &runs, &runRows);
+    size_t runBytes = rowBytes * runRows;
+    for (int i = 0; i < runs; i++) {
+        if (!fftSeekRow(h, fd, r, r.row0 + i * runRows)) {
             stderrPerror(("lseek" + what).c_str());
             return nullptr;
         }
-        ssize_t got = readFull(fd, buffer + (size_t)i * r.cols * 2, rowBytes);
-        if (got != (ssize_t)rowBytes) {
+        ssize_t got = readFull(fd, buffer + (size_t)i * runRows * r.cols * 2,
+                               runBytes);
+        if (got != (ssize_t)runBytes) {
             fftReport(("read" + what).c_str(), got);
             return nullptr;
         }
@@ -350,17 +410,19 @@ static void fftWriteRect(unsigned char *h, int fd, const float *buffer,
         fftFatal();
     }
     if (statistics)
-        for (int i = 0; i < r.rows; i++)
-            statFFT(h, r.cols, buffer + (size_t)i * r.cols * 2);
+        statFFTRows(h, r.rows, r.cols, buffer);
     size_t rowBytes = (size_t)r.cols * FFT_VALUE_BYTES;
-    for (int i = 0; i < r.rows; i++) {
-        if (!fftSeekRow(h, fd, r, r.row0 + i)) {
+    int runs, runRows;
+    fftRuns(h, r, &runs, &runRows);
+    size_t runBytes = rowBytes * runRows;
+    for (int i = 0; i < runs; i++) {
+        if (!fftSeekRow(h, fd, r, r.row0 + i * runRows)) {
             stderrPerror(("lseek" + what).c_str());
             fftFatal();
         }
-        ssize_t put = writeFull(fd, buffer + (size_t)i * r.cols * 2,
-                                rowBytes);
-        if (put != (ssize_t)rowBytes) {
+        ssize_t put = writeFull(fd, buffer + (size_t)i * runRows * r.cols * 2,
+                                runBytes);
+        if (put != (ssize_t)runBytes) {
             fftReport(("write" + what).c_str(), put);
             fftFatal();
         }

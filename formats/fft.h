@@ -43,5 +43,9 @@ void PutFFTFileBlock(unsigned char *header, int fd, const float *buffer,
 void PutFFTFileSeg(unsigned char *header, int fd, const float *buffer,
                    int firstColumn, int count, int statistics);
 void statFFT(unsigned char *header, int count, const float *values);
+/* As `rows` statFFT calls of count values each, in turn (values: rows x
+ * count complex values); the sums are taken on the row threads. */
+void statFFTRows(unsigned char *header, int rows, int count,
+                 const float *values);
 
 #endif

@@ -35,6 +35,7 @@
 #include "formats/gif.h"
 
 #include <errno.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -49,6 +50,9 @@
 #include "core/ramimg.h"
 #include "core/stdstream.h"
 
+/* A 12-bit LZW code stands for at most 4096 pixels: no file fills a
+ * canvas more than this many times its size. */
+#define GIF_MAX_RATIO 4096
 #define GIF_EXTENSION 0x21
 #define GIF_SEPARATOR 0x2C
 #define GIF_TRAILER 0x3B
@@ -299,6 +303,14 @@ static int probeGif(int fd, ImageInfo *info)
     int count = getGifLSD(fd, &width, &height, packed, colours);
     if (count < 0)
         return 0;
+    struct stat st;
+    if (fstat(fd, &st) == 0
+            && (int64_t)width * height > (int64_t)st.st_size * GIF_MAX_RATIO) {
+        stderrPrintf("Error in imgGif: a %d x %d canvas cannot come from"
+                     " %lld bytes of file.\n", width, height,
+                     (long long)st.st_size);
+        return -1;
+    }
     int transparent = -1;
     getImgSeparate(fd, &transparent);
 
@@ -325,7 +337,8 @@ static int probeGif(int fd, ImageInfo *info)
  * imgGif --
  *	The probe of both GIF image types.
  * Results:
- *	10 (GIF87a) or 11 (GIF89a) with info filled, or 0.
+ *	10 (GIF87a) or 11 (GIF89a) with info filled, or 0; -1 (the file is
+ *	refused) when the file is too small to fill its logical screen.
  * Side effects:
  *	The file position is restored.
  */
@@ -867,7 +880,7 @@ int readGIF(RAMImage *r)
 int rewindGIF(RAMImage *r)
 {
     ImageInfo probed = r->info;
-    if (r->fd < 0 || !imgGif(r->fd, &probed)
+    if (r->fd < 0 || imgGif(r->fd, &probed) <= 0
             || probed.rows != r->info.rows
             || probed.columns != r->info.columns) {
         stderrPrintf("Can't rewind %s\n", r->info.fileName);

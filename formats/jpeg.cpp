@@ -40,11 +40,14 @@
 #include "core/stdstream.h"
 
 #define JPEG_DEFAULT_QUALITY 90
-/* Decoded bytes above which the file must hold at least one byte per
- * JPEG_MAX_RATIO decoded bytes: a corrupt header cannot make us allocate
- * gigabytes for a few bytes of data. */
-#define JPEG_PLAUSIBLE_BYTES ((int64_t)256 << 20)
-#define JPEG_MAX_RATIO 1024
+/* A corrupt header cannot make us allocate more than its file can fill.
+ * Huffman coding spends at least one bit on each 8 x 8 block of every
+ * component, which decodes to at most 1724 bytes per byte of file (four
+ * components, the first sampled 4 x 4 times the others); arithmetic
+ * coding has no such bound, and may decode up to JPEG_ARITH_BYTES from
+ * any file. */
+#define JPEG_MAX_RATIO 2048
+#define JPEG_ARITH_BYTES ((int64_t)256 << 20)
 
 /* The error manager with the way back. */
 struct JpegError {
@@ -113,6 +116,7 @@ struct JpegDecode {
     int rows, columns, bands;
     /* The header. */
     int width, height, components;
+    bool arith;
     JpegError err;
     jpeg_decompress_struct cinfo;
 };
@@ -157,6 +161,7 @@ static int decodeJpeg(JpegDecode *d)
     d->width = (int)cinfo->output_width;
     d->height = (int)cinfo->output_height;
     d->components = cinfo->out_color_components;
+    d->arith = cinfo->arith_code;
     if (d->headerOnly) {
         jpeg_destroy_decompress(cinfo);
         return 1;
@@ -224,8 +229,8 @@ int imgJPEG(int fd, ImageInfo *info)
         return 0;
     int64_t bytes = (int64_t)d.width * d.height * d.components;
     struct stat st;
-    if (bytes > JPEG_PLAUSIBLE_BYTES && fstat(fd, &st) == 0
-            && bytes / JPEG_MAX_RATIO > (int64_t)st.st_size) {
+    if (fstat(fd, &st) == 0 && bytes / JPEG_MAX_RATIO > (int64_t)st.st_size
+            && !(d.arith && bytes <= JPEG_ARITH_BYTES)) {
         stderrPrintf("Error in imgJPEG: a %d x %d image of %d components"
                      " cannot come from %lld bytes of data.\n", d.width,
                      d.height, d.components, (long long)st.st_size);

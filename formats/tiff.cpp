@@ -49,6 +49,8 @@
 
 /* The largest strip or tile row the reader decodes in one piece. */
 #define TIFF_MAX_BLOCK_BYTES ((int64_t)1 << 30)
+/* PackBits turns two bytes into at most 128. */
+#define PACKBITS_MAX_RATIO 64
 
 static void freeState(TiffState *s)
 {
@@ -215,6 +217,18 @@ static int readTiffVolume(int fd, TiffState *s, int volume, ImageInfo *info)
             return 0;
         if (compression == TIFF_PACKBITS && block * p > TIFF_MAX_BLOCK_BYTES)
             return 0;
+    }
+    /* The file must hold the pixels it declares, but for a last row cut
+     * short (compressed: as many as its bytes can expand to). */
+    int64_t bytes = block * rows, fileSize = tiffFileSize(fd);
+    int64_t least = compression == TIFF_PACKBITS ? bytes / PACKBITS_MAX_RATIO
+                                                 : bytes - block;
+    if (fileSize >= 0 && least > fileSize) {
+        stderrPrintf("Error in imgTiff: %ld x %ld pixels of %ld samples of"
+                     " %ld bits (%lld bytes) cannot come from %lld bytes of"
+                     " file.\n", columns, rows, samples, bits,
+                     (long long)bytes, (long long)fileSize);
+        return -1;
     }
 
     double scale[3] = {1.0, 1.0, 0.0}, tie[6];

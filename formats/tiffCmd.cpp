@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "core/fmt.h"
 #include "core/imgtype.h"
 #include "core/ramimg.h"
 #include "formats/tiffDir.h"
@@ -261,16 +262,15 @@ static std::string formatValue(int type, const unsigned char *p)
         break;
     }
     case TIFF_FLOAT: {
+        /* "%f" of a large value runs to hundreds of digits. */
         float f;
         std::memcpy(&f, p, 4);
-        std::snprintf(buf, sizeof buf, "%f", f);
-        break;
+        return fmtString("%f", f);
     }
     default: {
         double d;
         std::memcpy(&d, p, 8);
-        std::snprintf(buf, sizeof buf, "%f", d);
-        break;
+        return fmtString("%f", d);
     }
     }
     return buf;

@@ -212,7 +212,6 @@ static inline float *laneValue(const LaneBlock &b, int lane, int index)
 
 /* Shuffles of whole vectors: lanes split into real and imaginary parts
  * and back, and the 8 x 8 transpose of a tile. */
-typedef int LaneIndex __attribute__((vector_size(FFT_LANES * sizeof(int))));
 static_assert(FFT_LANES == 8, "the shuffles below are written for 8 lanes");
 
 static inline void splitPairs(const float *v, Lanes &re, Lanes &im)
@@ -220,42 +219,37 @@ static inline void splitPairs(const float *v, Lanes &re, Lanes &im)
     Lanes a, b;
     std::memcpy(&a, v, sizeof a);
     std::memcpy(&b, v + FFT_LANES, sizeof b);
-    re = __builtin_shuffle(a, b, LaneIndex{0, 2, 4, 6, 8, 10, 12, 14});
-    im = __builtin_shuffle(a, b, LaneIndex{1, 3, 5, 7, 9, 11, 13, 15});
+    re = __builtin_shufflevector(a, b, 0, 2, 4, 6, 8, 10, 12, 14);
+    im = __builtin_shufflevector(a, b, 1, 3, 5, 7, 9, 11, 13, 15);
 }
 
 static inline void joinPairs(const Lanes &re, const Lanes &im, float *v)
 {
-    Lanes a = __builtin_shuffle(re, im, LaneIndex{0, 8, 1, 9, 2, 10, 3, 11});
-    Lanes b = __builtin_shuffle(re, im, LaneIndex{4, 12, 5, 13, 6, 14, 7, 15});
+    Lanes a = __builtin_shufflevector(re, im, 0, 8, 1, 9, 2, 10, 3, 11);
+    Lanes b = __builtin_shufflevector(re, im, 4, 12, 5, 13, 6, 14, 7, 15);
     std::memcpy(v, &a, sizeof a);
     std::memcpy(v + FFT_LANES, &b, sizeof b);
 }
 
 static inline void transpose8(Lanes x[8])
 {
-    const LaneIndex even{0, 8, 2, 10, 4, 12, 6, 14}, odd{1, 9, 3, 11, 5, 13, 7, 15};
-    const LaneIndex lowPairs{0, 1, 8, 9, 4, 5, 12, 13};
-    const LaneIndex highPairs{2, 3, 10, 11, 6, 7, 14, 15};
-    const LaneIndex lowHalf{0, 1, 2, 3, 8, 9, 10, 11};
-    const LaneIndex highHalf{4, 5, 6, 7, 12, 13, 14, 15};
     Lanes t[8], u[8];
     for (int i = 0; i < 8; i += 2) {
-        t[i] = __builtin_shuffle(x[i], x[i + 1], even);
-        t[i + 1] = __builtin_shuffle(x[i], x[i + 1], odd);
+        t[i] = __builtin_shufflevector(x[i], x[i + 1], 0, 8, 2, 10, 4, 12, 6, 14);
+        t[i + 1] = __builtin_shufflevector(x[i], x[i + 1], 1, 9, 3, 11, 5, 13, 7, 15);
     }
     /* u0: columns 0, 4 of rows 0-3; u1: 2, 6; u2: 1, 5; u3: 3, 7; u4-u7
      * the same of rows 4-7 */
     for (int h = 0; h < 8; h += 4) {
-        u[h] = __builtin_shuffle(t[h], t[h + 2], lowPairs);
-        u[h + 1] = __builtin_shuffle(t[h], t[h + 2], highPairs);
-        u[h + 2] = __builtin_shuffle(t[h + 1], t[h + 3], lowPairs);
-        u[h + 3] = __builtin_shuffle(t[h + 1], t[h + 3], highPairs);
+        u[h] = __builtin_shufflevector(t[h], t[h + 2], 0, 1, 8, 9, 4, 5, 12, 13);
+        u[h + 1] = __builtin_shufflevector(t[h], t[h + 2], 2, 3, 10, 11, 6, 7, 14, 15);
+        u[h + 2] = __builtin_shufflevector(t[h + 1], t[h + 3], 0, 1, 8, 9, 4, 5, 12, 13);
+        u[h + 3] = __builtin_shufflevector(t[h + 1], t[h + 3], 2, 3, 10, 11, 6, 7, 14, 15);
     }
     static const int column[4][2] = {{0, 4}, {2, 6}, {1, 5}, {3, 7}};
     for (int q = 0; q < 4; q++) {
-        x[column[q][0]] = __builtin_shuffle(u[q], u[q + 4], lowHalf);
-        x[column[q][1]] = __builtin_shuffle(u[q], u[q + 4], highHalf);
+        x[column[q][0]] = __builtin_shufflevector(u[q], u[q + 4], 0, 1, 2, 3, 8, 9, 10, 11);
+        x[column[q][1]] = __builtin_shufflevector(u[q], u[q + 4], 4, 5, 6, 7, 12, 13, 14, 15);
     }
 }
 

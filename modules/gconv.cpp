@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <strings.h>
@@ -37,8 +38,8 @@
 #include "core/stdstream.h"
 #include "modules/moduleFrame.h"
 
-/* Output rows computed per block: about 8 MiB of ring per block. */
-static const long GCONV_RING_FLOATS = 1L << 21;
+/* Output rows computed per block: about 1 MiB of ring per block. */
+static const long GCONV_RING_FLOATS = 1L << 18;
 
 /* ---------------------------------------------------------------------
  * Kernels
@@ -154,17 +155,36 @@ void gconvWeights(ConvKernel *k, int normalise, int feedback)
  * Row arithmetic
  * --------------------------------------------------------------------- */
 
+/* Eight outputs at a time, each summed in registers over the whole
+ * window in the order of the weights (as the plain loop for the rest). */
+typedef float ConvLanes __attribute__((vector_size(8 * sizeof(float))));
+
+__attribute__((target_clones("avx2", "default")))
 void gconv2DRow(const ConvKernel *k, const float *const *rows, int count,
-                float *__restrict out)
+                float *out)
 {
-    std::fill(out, out + count, 0.0f);
-    for (int i = 0; i < k->ny; i++)
-        for (int j = 0; j < k->nx; j++) {
-            const float w = k->weights[i * k->nx + j];
-            const float *__restrict x = rows[i] + j;
-            for (int c = 0; c < count; c++)
-                out[c] += w * x[c];
+    const int nx = k->nx, ny = k->ny;
+    const int lanes = (int)(sizeof(ConvLanes) / sizeof(float));
+    int c = 0;
+    for (; c + lanes <= count; c += lanes) {
+        ConvLanes sum = {};
+        for (int i = 0; i < ny; i++) {
+            const float *x = rows[i] + c, *w = k->weights + i * nx;
+            for (int j = 0; j < nx; j++) {
+                ConvLanes v;
+                std::memcpy(&v, x + j, sizeof v);
+                sum = sum + w[j] * v;
+            }
         }
+        std::memcpy(out + c, &sum, sizeof sum);
+    }
+    for (; c < count; c++) {
+        float sum = 0.0f;
+        for (int i = 0; i < ny; i++)
+            for (int j = 0; j < nx; j++)
+                sum = sum + k->weights[i * nx + j] * rows[i][c + j];
+        out[c] = sum;
+    }
 }
 
 void gconvDynamicRow(const ConvKernel *k, const float *const *rows,
@@ -296,11 +316,12 @@ static int convolve(ConvRun &g)
     const int block = (int)std::clamp<long>(
         GCONV_RING_FLOATS / ((long)width * nb) - (k.ny - 1), 1, 256);
     const int ringRows = block + k.ny - 1;
-    std::vector<float> ring((size_t)nb * ringRows * ringWidth);
-    std::vector<float> outRows((size_t)nb * block * g.columns);
-    std::vector<float> padded(separable ? (size_t)width * ringRows : 0);
+    /* not zeroed: every value is written before it is read */
+    std::unique_ptr<float[]> ring(new float[(size_t)nb * ringRows * ringWidth]);
+    std::unique_ptr<float[]> outRows(new float[(size_t)nb * block * g.columns]);
+    std::unique_ptr<float[]> padded(new float[separable ? (size_t)width * ringRows : 1]);
     auto ringRow = [&](int b, int i) {
-        return ring.data() + ((size_t)b * ringRows + i) * ringWidth;
+        return ring.get() + ((size_t)b * ringRows + i) * ringWidth;
     };
     int kept = 0;   /* ring rows kept from the previous block, at the top */
     for (int r0 = 0; r0 < g.rows; r0 += block) {
@@ -310,12 +331,12 @@ static int convolve(ConvRun &g)
             int top = g.ir + r0 - k.ny / 2;
             for (int i = kept; i < need; i++)
                 readPaddedRow(g, top + i, g.inBands[b],
-                              separable ? padded.data() + (size_t)i * width
+                              separable ? padded.get() + (size_t)i * width
                                         : ringRow(b, i));
             if (separable)
                 rowThreadsRun(need - kept, 8, [&](int begin, int end) {
                     for (int i = kept + begin; i < kept + end; i++)
-                        rowConv(k.weights, k.nx, padded.data() + (size_t)i * width,
+                        rowConv(k.weights, k.nx, padded.get() + (size_t)i * width,
                                 g.columns, ringRow(b, i));
                 });
         }
@@ -325,7 +346,7 @@ static int convolve(ConvRun &g)
                 for (int r = begin; r < end; r++) {
                     for (int i = 0; i < k.ny; i++)
                         window[i] = ringRow(b, r + i);
-                    float *o = outRows.data() + ((size_t)b * block + r) * g.columns;
+                    float *o = outRows.get() + ((size_t)b * block + r) * g.columns;
                     switch (k.type) {
                     case KERNEL_2D:
                         gconv2DRow(&k, window.data(), g.columns, o);
@@ -346,7 +367,7 @@ static int convolve(ConvRun &g)
             for (int b = 0; b < nb; b++)
                 putFloatBILData(g.out.image, g.or_ + r0 + r, g.oc, g.columns,
                                 g.outBands[b],
-                                outRows.data() + ((size_t)b * block + r) * g.columns);
+                                outRows.get() + ((size_t)b * block + r) * g.columns);
         /* the next block starts `count` rows further down: its first
          * ny - 1 rows are the last ones of this block */
         kept = k.ny - 1;

@@ -17,10 +17,15 @@
  */
 #include "modules/gfftrans.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cassert>
+#include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +33,7 @@
 #include <strings.h>
 #include <vector>
 
+#include "core/freeDisk.h"
 #include "core/hostField.h"
 #include "core/imgtype.h"
 #include "core/lineAccess.h"
@@ -51,6 +57,10 @@ static const char *const opWords[] = {
 };
 
 static const long FFT_BUDGET = 4194304;
+/* Largest transform side, and the most bytes of transformed data: file
+ * offsets stay far inside 64 bits. */
+static const int FFT_MAX_SIDE = 1 << 30;
+static const double FFT_MAX_DATA = 0x1p56;
 
 long gfftBudget(void)
 {
@@ -63,12 +73,24 @@ long gfftBudget(void)
  * Plans: what an operation does to an input type
  * --------------------------------------------------------------------- */
 
+/* Where data lives before and after a pass. */
+enum FFTPlace {
+    PLACE_RASTER,   /* the raster input, read through the store */
+    PLACE_INPUT,    /* the FFT input file */
+    PLACE_ROWS,     /* the output file: rows, as FFT files hold them */
+    PLACE_STRIPS    /* the scratch file: strip after strip, each the P rows
+                     * of its columns, so that a strip moves at once */
+};
+
 /* One pass over the data. */
 struct FFTPass {
     char dir;               /* 'X' rows, 'Y' columns, 'C' rows copied */
     int sign;               /* +1 forward, -1 inverse, 0 for a copy */
     bool filter;            /* the filter is applied in this pass */
     FFTFilterProc *proc;    /* its form, set by planFilter */
+    bool last;              /* the plan's last: converts to power/phase
+                             * and keeps the header statistics */
+    FFTPlace from, to;      /* set by runPlan */
 };
 
 struct FFTPlan {
@@ -115,9 +137,11 @@ static const char *planOp(int inType, bool raster, int op, FFTPlan *plan)
         return "Must be SFRI[X|Y], SFPP[X|Y], FSRI, FSPP or INIT file!\n";
     }
     std::vector<FFTPass> &p = plan->passes;
-    const FFTPass xf{'X', 1, false, nullptr}, xi{'X', -1, false, nullptr};
-    const FFTPass yf{'Y', 1, false, nullptr}, yi{'Y', -1, false, nullptr};
-    const FFTPass copy{'C', 0, false, nullptr};
+    const FFTPass xf{'X', 1, false, nullptr, false, PLACE_ROWS, PLACE_ROWS};
+    const FFTPass xi{'X', -1, false, nullptr, false, PLACE_ROWS, PLACE_ROWS};
+    const FFTPass yf{'Y', 1, false, nullptr, false, PLACE_ROWS, PLACE_ROWS};
+    const FFTPass yi{'Y', -1, false, nullptr, false, PLACE_ROWS, PLACE_ROWS};
+    const FFTPass copy{'C', 0, false, nullptr, false, PLACE_ROWS, PLACE_ROWS};
     p.clear();
     switch (op) {
     case OP_FLTR:
@@ -225,6 +249,7 @@ struct FFTRun {
     std::string outName;            /* the output file */
     std::string tempName;           /* written here, renamed when done */
     int outFd = -1;
+    int stripFd = -1;               /* the scratch file (already unlinked) */
     unsigned char head[FFT_HEADER_SIZE]; /* the output's header */
     FFTFilter filter;
     bool filtered = false;
@@ -241,6 +266,8 @@ struct FFTRun {
     {
         if (outFd >= 0)
             close(outFd);
+        if (stripFd >= 0)
+            close(stripFd);
         if (!tempName.empty())
             unlink(tempName.c_str());
         if (inFd >= 0)
@@ -284,19 +311,110 @@ static bool fftStep(FFTRun &g)
     return false;
 }
 
+/* ---------------------------------------------------------------------
+ * The scratch file of the column passes: strip s (columns s*W ..) holds
+ * its P rows of W values at s * P * W values from the start, so that a
+ * column pass reads and writes a strip at once and a row pass moves a
+ * block of rows in one transfer per strip.
+ * --------------------------------------------------------------------- */
+
+/* Reports a failed transfer of the scratch file; false. */
+static bool stripFailure(bool write, ssize_t got)
+{
+    const char *what = write ? "write error in gfftrans" : "read error in gfftrans";
+    if (got >= 0)
+        stderrPrintf("%s: unexpected end of file\n", what);
+    else
+        stderrPerror(what);
+    return false;
+}
+
+/* Moves iov[0 .. n) from or to the file at `at`, whatever the pieces
+ * each call moves.  Results: false after the message. */
+static bool stripTransfer(int fd, iovec *iov, int n, off_t at, bool write)
+{
+    while (n > 0) {
+        int batch = std::min(n, IOV_MAX);
+        ssize_t done = write ? pwritev(fd, iov, batch, at)
+                             : preadv(fd, iov, batch, at);
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
+            return stripFailure(write, done);
+        at += done;
+        while (n > 0 && (size_t)done >= iov->iov_len) {
+            done -= (ssize_t)iov->iov_len;
+            iov++;
+            n--;
+        }
+        if (n > 0) {
+            iov->iov_base = static_cast<char *>(iov->iov_base) + done;
+            iov->iov_len -= (size_t)done;
+        }
+    }
+    return true;
+}
+
+static off_t stripOffset(const FFTRun &g, int strip)
+{
+    return (off_t)strip * g.P * g.stripColumns * 8;
+}
+
+/* Moves rows first .. first+count-1 (whole rows of Q values in block)
+ * from or to every strip. */
+static bool stripRows(FFTRun &g, float *block, int first, int count,
+                      bool write)
+{
+    const int W = g.stripColumns;
+    std::vector<iovec> iov(count);
+    for (int s = 0; s * W < g.Q; s++) {
+        for (int i = 0; i < count; i++)
+            iov[i] = iovec{block + 2 * ((size_t)i * g.Q + (size_t)s * W),
+                           (size_t)W * 8};
+        if (!stripTransfer(g.stripFd, iov.data(), count,
+                           stripOffset(g, s) + (off_t)first * W * 8, write))
+            return false;
+    }
+    return true;
+}
+
+/* Moves one strip (P rows of W values) from or to the scratch file. */
+static bool stripWhole(FFTRun &g, float *strip, int s, bool write)
+{
+    iovec one{strip, (size_t)g.P * g.stripColumns * 8};
+    return stripTransfer(g.stripFd, &one, 1, stripOffset(g, s), write);
+}
+
+/* Reads a block of whole rows from where a pass takes them. */
+static bool readRows(FFTRun &g, FFTPlace from, int first, int count,
+                     float *block)
+{
+    switch (from) {
+    case PLACE_RASTER:
+        readSpatialRows(g, first, count, block);
+        return true;
+    case PLACE_INPUT:
+        return GetFFTFileBlock(g.inHead, g.inFd, block, first, count) != nullptr;
+    case PLACE_ROWS:
+        return GetFFTFileBlock(g.head, g.outFd, block, first, count) != nullptr;
+    default:
+        return stripRows(g, block, first, count, false);
+    }
+}
+
 /*
  * runPass --
  *	One pass: blocks of rows (X and copies) or strips of columns (Y) are
- *	read from the raster input (source -1), the FFT input or the output
- *	itself, filtered before an inverse transform or after a forward one,
- *	transformed and written.  The last pass converts to power/phase when
- *	the result is of such a type and keeps the header statistics.
+ *	read, converted from power/phase when the input holds that, filtered
+ *	before an inverse transform or after a forward one, transformed and
+ *	written.  The plan's last pass converts to power/phase when the
+ *	result is of such a type and keeps the header statistics (a strip's
+ *	row segment after row segment, a block's rows one by one).
  * Results:
  *	false after a read error or an abort.
  */
-static bool runPass(FFTRun &g, const FFTPass &pass, int sourceFd,
-                    const unsigned char *sourceHead, bool sourcePP,
-                    bool last, int outType)
+static bool runPass(FFTRun &g, const FFTPass &pass, bool sourcePP,
+                    int outType)
 {
     FFTTables tables;
     if (pass.dir != 'C')
@@ -304,17 +422,16 @@ static bool runPass(FFTRun &g, const FFTPass &pass, int sourceFd,
     const bool columns = pass.dir == 'Y';
     const int step = columns ? g.stripColumns : g.blockRows;
     const int extent = columns ? g.Q : g.P;
-    const bool toPP = last && fftTypeIsPP(outType);
+    const bool toPP = pass.last && fftTypeIsPP(outType);
     float *buffer = g.buffer.data();
+    assert(!columns || (pass.from == PLACE_STRIPS && pass.to == PLACE_STRIPS));
     for (int first = 0; first < extent; first += step) {
         int count = std::min(step, extent - first);
         long values = (long)count * (columns ? g.P : g.Q);
         int col0 = columns ? first : 0, cols = columns ? count : g.Q;
         int row0 = columns ? 0 : first, rows = columns ? g.P : count;
-        if (sourceFd < 0)
-            readSpatialRows(g, first, count, buffer);
-        else if (!(columns ? GetFFTFileSeg(sourceHead, sourceFd, buffer, first, count)
-                           : GetFFTFileBlock(sourceHead, sourceFd, buffer, first, count)))
+        if (!(columns ? stripWhole(g, buffer, first / step, false)
+                      : readRows(g, pass.from, first, count, buffer)))
             return false;
         if (sourcePP)
             ppTOri(buffer, values);
@@ -328,11 +445,16 @@ static bool runPass(FFTRun &g, const FFTPass &pass, int sourceFd,
             pass.proc(&g.filter, buffer, col0, cols, row0, rows);
         if (toPP)
             riTOpp(buffer, values);
+        if (columns && pass.last)
+            statFFTRows(g.head, g.P, count, buffer);
+        bool ok = true;
         if (columns)
-            PutFFTFileSeg(g.head, g.outFd, buffer, first, count, last);
+            ok = stripWhole(g, buffer, first / step, true);
+        else if (pass.to == PLACE_ROWS)
+            PutFFTFileBlock(g.head, g.outFd, buffer, first, count, pass.last);
         else
-            PutFFTFileBlock(g.head, g.outFd, buffer, first, count, last);
-        if (!fftStep(g))
+            ok = stripRows(g, buffer, first, count, true);
+        if (!ok || !fftStep(g))
             return false;
     }
     return true;
@@ -344,7 +466,7 @@ static bool runPass(FFTRun &g, const FFTPass &pass, int sourceFd,
 static bool allocGFFT(FFTRun &g)
 {
     long values = std::min(gfftBudget(), (long)g.P * g.Q * 8) / 8;
-    g.blockRows = (int)std::max(1L, values / g.Q);
+    g.blockRows = (int)std::max(1L, std::min<long>(values / g.Q, g.P));
     long width = 1;
     while (width * 2 * g.P <= values)
         width *= 2;
@@ -359,12 +481,33 @@ static bool allocGFFT(FFTRun &g)
     return true;
 }
 
-/* Checks an existing output (an FFT file of P x Q) and opens the new one
- * under a temporary name beside it.  Results: false after a message. */
-static bool openFFTOutput(FFTRun &g, const char *name)
+/* Checks an existing output (an FFT file of P x Q) and the free space
+ * (for the scratch file too when the plan has column passes), and opens
+ * the new file under a temporary name beside it.  A lack of space fails
+ * the run here, before the file routines would end the process.
+ * Results: false after a message. */
+static bool openFFTOutput(FFTRun &g, const char *name, const FFTPlan &plan)
 {
     RAMImage *r = getRAMImageByTag(name);
     g.outName = r ? r->info.fileName : name;
+    double data = (double)g.P * g.Q * 8;
+    if (data > FFT_MAX_DATA) {
+        stderrPrintf("Error in allocGFFT!\n");
+        return false;
+    }
+    bool columns = false;
+    for (const FFTPass &p : plan.passes)
+        columns = columns || p.dir == 'Y';
+    size_t slash = g.outName.rfind('/');
+    std::string dir = slash == std::string::npos ? "."
+                      : slash == 0 ? "/" : g.outName.substr(0, slash);
+    double need = FFT_HEADER_SIZE + data * (columns ? 2 : 1);
+    double space = freeDiskSpace(dir.c_str());
+    if (space >= 0 && need > space) {
+        stderrPrintf("Insufficient disk space.\n");
+        stderrPrintf("Rquest: %.0f  Available: %.0f\n", need, space);
+        return false;
+    }
     struct stat st;
     if (stat(g.outName.c_str(), &st) == 0) {
         unsigned char h[FFT_HEADER_SIZE];
@@ -388,26 +531,59 @@ static bool openFFTOutput(FFTRun &g, const char *name)
     return true;
 }
 
-/* Runs the plan's passes: the first reads the input, the others the
- * output in place; a raster input is first copied when the plan starts
- * with columns.  Then writes the header with the result type and puts
- * the file in place.  Results: 1 or 0. */
+/* Opens the scratch file of the column passes beside the output and
+ * unlinks it at once: it goes with its descriptor.  Results: false after
+ * a message. */
+static bool openStrips(FFTRun &g)
+{
+    std::string name = g.tempName + ".strips";
+    g.stripFd = open(name.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+    if (g.stripFd < 0) {
+        stderrPerror(name.c_str());
+        stderrPrintf("Error in creating %s.\n", g.outName.c_str());
+        return false;
+    }
+    unlink(name.c_str());
+    return true;
+}
+
+/*
+ * runPlan --
+ *	Runs the plan's passes.  Rows are read from the input; columns go
+ *	through the scratch file: a plan starting with columns first copies
+ *	the input there, one ending with columns copies the result to the
+ *	output from there.  Then writes the header with the result type and
+ *	puts the file in place.
+ * Results:
+ *	1 or 0.
+ */
 static int runPlan(FFTRun &g, FFTPlan &plan)
 {
-    if (g.image && plan.passes[0].dir == 'Y')
-        plan.passes.insert(plan.passes.begin(), FFTPass{'C', 0, false, nullptr});
-    if (!allocGFFT(g))
+    std::vector<FFTPass> &p = plan.passes;
+    const FFTPass copy{'C', 0, false, nullptr, false, PLACE_ROWS, PLACE_ROWS};
+    p.back().last = true;
+    if (p.front().dir == 'Y')
+        p.insert(p.begin(), copy);
+    if (p.back().dir == 'Y')
+        p.push_back(copy);
+    bool strips = false;
+    p.front().from = g.image ? PLACE_RASTER : PLACE_INPUT;
+    for (size_t i = 0; i < p.size(); i++) {
+        bool nextColumns = i + 1 < p.size() && p[i + 1].dir == 'Y';
+        p[i].to = p[i].dir == 'Y' || nextColumns ? PLACE_STRIPS : PLACE_ROWS;
+        if (i + 1 < p.size())
+            p[i + 1].from = p[i].to;
+        strips = strips || p[i].to == PLACE_STRIPS;
+    }
+    if (!allocGFFT(g) || (strips && !openStrips(g)))
         return 0;
-    for (const FFTPass &p : plan.passes)
-        g.total += p.dir == 'Y' ? (g.Q + g.stripColumns - 1) / g.stripColumns
-                                : (g.P + g.blockRows - 1) / g.blockRows;
+    for (const FFTPass &pass : p)
+        g.total += pass.dir == 'Y' ? (g.Q + g.stripColumns - 1) / g.stripColumns
+                                   : (g.P + g.blockRows - 1) / g.blockRows;
     moduleMeterStart(&g.meter, g.label);
-    for (size_t i = 0; i < plan.passes.size(); i++) {
-        bool first = i == 0, last = i + 1 == plan.passes.size();
-        int fd = first ? (g.image ? -1 : g.inFd) : g.outFd;
-        const unsigned char *head = first && !g.image ? g.inHead : g.head;
-        bool pp = first && !g.image && fftTypeIsPP(g.inType);
-        if (!runPass(g, plan.passes[i], fd, head, pp, last, plan.outType)) {
+    for (size_t i = 0; i < p.size(); i++) {
+        bool pp = i == 0 && !g.image && fftTypeIsPP(g.inType);
+        if (!runPass(g, p[i], pp, plan.outType)) {
             meterReset();
             return 0;
         }
@@ -447,6 +623,10 @@ static bool openFFTInput(FFTRun &g, const char *name)
     }
     g.rows = g.image->info.rows;
     g.columns = g.image->info.columns;
+    if (g.rows > FFT_MAX_SIDE || g.columns > FFT_MAX_SIDE) {
+        stderrPrintf("Error in allocGFFT!\n");
+        return false;
+    }
     g.P = fftSize(g.rows);
     g.Q = fftSize(g.columns);
     return true;
@@ -608,7 +788,7 @@ int gFFTransAp(const char *command, int argc, const char **argv)
     if (!planFilter(&plan, g.inType, g.filtered ? &g.filter : nullptr))
         return 0;
     initOutputHead(g, plan.outType);
-    if (!openFFTOutput(g, table[OUT].value))
+    if (!openFFTOutput(g, table[OUT].value, plan))
         return 0;
     return runPlan(g, plan);
 }
@@ -650,7 +830,8 @@ int gmakefft(int argc, const char **argv)
     stdoutPrintf("MAKEFFT: Fast Fourier Transfermation of an image file.\n\n");
     const char *op = table[OP].value ? table[OP].value : "XY";
     FFTPlan plan;
-    const FFTPass xf{'X', 1, false, nullptr}, yf{'Y', 1, false, nullptr};
+    const FFTPass xf{'X', 1, false, nullptr, false, PLACE_ROWS, PLACE_ROWS};
+    const FFTPass yf{'Y', 1, false, nullptr, false, PLACE_ROWS, PLACE_ROWS};
     if (strcasecmp(op, "X") == 0) {
         plan.passes = {xf};
         plan.outType = FFT_SFRIX;
@@ -683,7 +864,7 @@ int gmakefft(int argc, const char **argv)
         return 0;
     }
     initOutputHead(g, plan.outType);
-    if (!openFFTOutput(g, table[OUT].value))
+    if (!openFFTOutput(g, table[OUT].value, plan))
         return 0;
     return runPlan(g, plan);
 }

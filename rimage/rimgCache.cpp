@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/fmt.h"
 #include "core/hist.h"
 #include "core/lineAccess.h"
 #include "core/ramimg.h"
@@ -18,11 +19,9 @@
 
 static void appendCacheShare(std::string &out, const RAMImage *r)
 {
-    char buf[320];
     double share = r->info.rows > 0 ? r->cacheLines * 100.0 / r->info.rows
                                     : 0.0;
-    std::snprintf(buf, sizeof buf, "{%s %.2f} ", r->tag, share);
-    out += buf;
+    out += fmtString("{%s %.2f} ", r->tag, share);
 }
 
 /*
@@ -113,10 +112,10 @@ static void listStats(Tcl_Interp *interp, RAMImage *r)
     for (int b = 0; b < n; b++) {
         double std = 0, mean = 0, min = 0, max = 0;
         ramImageStats(r, b, &std, &mean, &min, &max);
-        char buf[128];
-        std::snprintf(buf, sizeof buf, "%.4f %.4f %.4f %.4f", std, mean, min,
-                      max);
-        Tcl_AppendElement(interp, buf);
+        /* Whole numbers, however large: a no-data value of -3.4e38 alone
+         * takes 45 characters. */
+        Tcl_AppendElement(interp, fmtString("%.4f %.4f %.4f %.4f", std, mean,
+                                            min, max).c_str());
     }
 }
 

@@ -26,6 +26,7 @@
 #include "modules/georef.h"
 #include "modules/gfftrans.h"
 #include "modules/gstat.h"
+#include "modules/gtop.h"
 #include "modules/rotate.h"
 #include "modules/statInfo.h"
 #include "rimage/rimgDesc.h"
@@ -68,7 +69,7 @@ static const RimgSubCmd subCommands[] = {
     {"gisoc", 3, nullptr, nullptr, nullptr},
     {"getIndices", 3, rimgGetIndices, nullptr, nullptr},
     {"gstat", 3, nullptr, statRimgAp, nullptr},
-    {"gtop", 3, nullptr, nullptr, nullptr},
+    {"gtop", 3, nullptr, gtopAp, nullptr},
     {"gdem", 3, nullptr, gdemAp, nullptr},
     {"hist", 2, rimgHist, nullptr, nullptr},
     {"isvalid", 2, rimgIsvalid, nullptr, nullptr},

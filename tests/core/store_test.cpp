@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "core/imgtype.h"
 #include "core/ramimg.h"
@@ -314,4 +315,63 @@ TEST(createRAMImage, DamagedHeadersCannotClaimHugeCaches)
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->info.columns, 100);
     closeRAMImage(r, nullptr);
+}
+
+// A file that cannot hold the pixels its header declares, more than one
+// stored line short, is refused at open with the declared and the actual
+// sizes, before anything reads it: the damaged headers of a GDAL LAN
+// (rows or bands with a high byte changed) and of a GDAL TIFF (samples
+// per pixel), and the last line of a raw file cut.
+TEST(createRAMImage, FilesMustHoldTheLinesTheyDeclare)
+{
+    ScratchDir dir;
+    CapturedOutput out;
+    int err;
+    std::string bil = makeBIL(dir, "cut.bil", 5, 10, 3);
+    std::vector<unsigned char> whole = readFileBytes(bil);
+    ASSERT_EQ(whole.size(), 860u + 150);
+    for (size_t cut : {0, 10, 11}) {
+        writeFileBytes(bil, std::vector<unsigned char>(whole.begin(),
+                                                       whole.end() - cut));
+        RAMImage *r = openFile(nullptr, bil, &err);
+        EXPECT_EQ(r != nullptr, cut <= 10) << cut;
+        if (r)
+            closeRAMImage(r, nullptr);
+    }
+    EXPECT_EQ(out.err(), "Image file too short: " + bil + " declares 10 x 5"
+              " pixels in 3 bands of BYTE, 150 bytes from offset 860, but has"
+              " 999 bytes.\n");
+
+    std::vector<unsigned char> lan =
+        readFileBytes(fixturePath("gdal_int16.lan"));
+    ASSERT_EQ(lan.size(), 224u);
+    struct { size_t at; const char *declares; } damage[] = {
+        {23, "6 x 553648132 pixels in 2 bands of USHORT, 13287555168"},
+        {9, "6 x 4 pixels in 12546 bands of USHORT, 602208"},
+    };
+    for (const auto &d : damage) {
+        std::vector<unsigned char> bad = lan;
+        bad[d.at] = d.at == 23 ? 0x21 : 0x31;
+        std::string path = dir.path("bad.lan");
+        writeFileBytes(path, bad);
+        out.clear();
+        EXPECT_EQ(openFile(nullptr, path, &err), nullptr);
+        EXPECT_EQ(err, RAMIMG_EHANDLE);
+        EXPECT_EQ(out.err(), "Image file too short: " + path + " declares "
+                  + d.declares + " bytes from offset 128, but has 224"
+                  " bytes.\n");
+    }
+
+    std::vector<unsigned char> tiff =
+        readFileBytes(fixturePath("tiff/int16_1.tif"));
+    ASSERT_EQ(tiff[82], 0x15);  // the SamplesPerPixel entry, 1
+    tiff[91] = 0xFD;            // becomes 64769
+    writeFileBytes(dir.path("bad.tif"), tiff);
+    out.clear();
+    EXPECT_EQ(openFile(nullptr, dir.path("bad.tif"), &err), nullptr);
+    EXPECT_EQ(err, RAMIMG_EHANDLE);
+    EXPECT_EQ(out.err(), "Error in imgTiff: 37 x 23 pixels of 64769 samples"
+              " of 16 bits (110236838 bytes) cannot come from 1848 bytes of"
+              " file.\n");
+    EXPECT_EQ(getRAMImage(), nullptr);
 }

@@ -232,6 +232,27 @@ TEST(imgDicom, PixelTypesAndTexts)
     }
 }
 
+// Every frame a data set declares must be in its file, but for a last
+// line cut short: three frames of 2 x 2 bytes need 10 of their 12 bytes.
+TEST(imgDicom, FramesTheFileCannotHoldAreRefusedAtOpen)
+{
+    CapturedOutput out;
+    Bytes frames;
+    element(frames, 0x0028, 0x0008, text("3 "));
+    element(frames, 0x0028, 0x0034, text(std::string(120, '1')));
+    for (long pixels : {12, 10, 9}) {
+        MemoryFile f(dataSet(2, 2, 8, 0, pixels, frames));
+        int err;
+        RAMImage *r = openRAMImage(nullptr, f.path.c_str(), nullptr, nullptr,
+                                   &err);
+        EXPECT_EQ(r != nullptr, pixels >= 10) << pixels;
+        if (r)
+            closeRAMImage(r, nullptr);
+        else
+            EXPECT_EQ(err, RAMIMG_EHANDLE);
+    }
+}
+
 // The element table keeps a text value with its size; with explicit
 // lengths a sequence is one value of its own.  (The chains of sequences
 // of undefined length are listed in dicom.test.)

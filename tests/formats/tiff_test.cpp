@@ -370,7 +370,7 @@ TEST(imgTiff, HandBuiltDirectoriesInBothOrders)
         auto s16 = baseTags(order, 100, 300);
         s16[2] = shortTag(order, 258, {16});
         {
-            Raster img16(make(s16, {}));
+            Raster img16(make(s16, std::vector<unsigned char>(200 * 300)));
             ASSERT_NE(img16.r, nullptr);
             EXPECT_EQ(img16.r->info.block, 200);
             EXPECT_EQ(img16.r->info.pixel, PIXEL_USHORT);

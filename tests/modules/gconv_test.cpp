@@ -53,7 +53,7 @@ TEST(gconvRows, HandComputedWindows)
     ASSERT_EQ(parseConvKernel("dynamic 3 1", &k), 0);
     const float row[] = {1, 2, 6, 6};
     const float *rows[] = {row};
-    float out[2];
+    float out[3];
     gconvDynamicRow(&k, rows, 2, out);
     EXPECT_NEAR(out[0], 2 + 2.5 * (2 - 3) / std::sqrt(41.0 / 3 - 9), 1e-6);
     EXPECT_NEAR(out[1], 6 + 2.5 * (6 - 14.0 / 3) / std::sqrt(76.0 / 3 - 196.0 / 9),

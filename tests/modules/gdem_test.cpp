@@ -1,11 +1,9 @@
 // Tests of gdem.cpp's row arithmetic: the orientation of the gradient
-// (columns run east, rows south) under suns from the four sides, flat
-// ground under every model, the first column and a one-column DEM, and
-// the 2 x 2 averaging at the ends.
+// (columns run east, rows south) under suns from the four sides, the
+// first column and a one-column DEM.
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <vector>
 
 #include "modules/gdem.h"
 
@@ -56,25 +54,6 @@ TEST(gdemShadeRow, PlanesLitFromEachSide)
     }
 }
 
-TEST(gdemShadeRow, FlatGroundUnderEveryModel)
-{
-    float flat[3] = {417, 417, 417};
-    const double lambert = 255 * std::sqrt(0.5);
-    double out[3];
-    for (int model : {GDEM_LAMBERT, GDEM_SINE, GDEM_TANG}) {
-        GdemShading g = shading(model, 135);
-        gdemShadeRow(&g, flat, flat, 3, 0, out);
-        EXPECT_NEAR(out[2], model == GDEM_LAMBERT ? lambert : 0, 1e-9);
-    }
-    // The directional models never fall below their Lambert part.
-    for (int model : {GDEM_SL, GDEM_HL, GDEM_HLE}) {
-        GdemShading g = shading(model, 135);
-        gdemShadeRow(&g, flat, flat, 3, 0, out);
-        EXPECT_GE(out[2], 0.5 * lambert - 1e-9);
-        EXPECT_LE(out[2], 0.5 * 255 + 0.5 * lambert + 1e-9);
-    }
-}
-
 TEST(gdemShadeRow, FirstColumnAndSingleColumn)
 {
     GdemShading g = shading(GDEM_TANG, 135);
@@ -87,17 +66,4 @@ TEST(gdemShadeRow, FirstColumnAndSingleColumn)
     float up1 = 3, low1 = 1;                   // q = (3 + 3 - 1 - 1) * 2
     gdemShadeRow(&g, &up1, &low1, 1, 1, out);
     EXPECT_DOUBLE_EQ(out[0], 255 * 8.0);
-}
-
-TEST(gdemAverage, EndsAndInnerBlocks)
-{
-    double prev[4] = {1, 2, 3, 4}, cur[4] = {5, 6, 7, 8};
-    float out[4];
-    gdemAverage(prev, cur, 4, out);
-    EXPECT_FLOAT_EQ(out[0], 3);                // (1 + 5) / 2
-    EXPECT_FLOAT_EQ(out[1], 4.5);              // (2 + 3 + 6 + 7) / 4
-    EXPECT_FLOAT_EQ(out[2], 5.5);
-    EXPECT_FLOAT_EQ(out[3], 6);                // (4 + 8) / 2
-    gdemAverage(prev, cur, 1, out);
-    EXPECT_FLOAT_EQ(out[0], 3);
 }

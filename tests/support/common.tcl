@@ -35,7 +35,7 @@ foreach {constraint module} {
     numpy numpy scipy scipy sklearn sklearn skimage skimage pil PIL
 } {
     testConstraint $constraint [expr {[file executable $::velkPython]
-        && ![catch {exec $::velkPython -c "import $module" 2>@1}]}]
+        && ![catch {exec env -u LD_PRELOAD $::velkPython -c "import $module" 2>@1}]}]
 }
 
 # python script ?arg ...? --
