@@ -24,6 +24,8 @@
  *     clean and do not hold them already, and never so many that fewer
  *     than max(4, cacheLines / 2) lines of a band stay cached up to the
  *     one asked for: a caller may hold that many recent lines of a band.
+ *     Write-behind mirrors it: writing a dirty BSQ or BIL line out also
+ *     writes the dirty lines that follow it in the file, in one call.
  *  4. Values reach host order on the way in (only the bytes actually
  *     read) and the file's order in a copy on the way out: a cached line
  *     is never in file order.
@@ -109,15 +111,20 @@ unsigned char *ramImageScratchLine(RAMImage *r)
     return lines.back().get();
 }
 
-/* Reads up to the iovecs' total at pos, retrying interrupted and partial
- * reads; the iovecs are consumed.  Returns the bytes read. */
-static int64_t readVector(int fd, std::vector<iovec> &iov, int64_t pos)
+/* Reads (or writes) up to the iovecs' total at pos, retrying interrupted
+ * and partial transfers; the iovecs are consumed.  Returns the bytes
+ * moved. */
+static int64_t moveVector(int fd, std::vector<iovec> &iov, int64_t pos,
+                          bool write)
 {
     int64_t total = 0;
     size_t first = 0;
     while (first < iov.size()) {
-        ssize_t n = preadv(fd, iov.data() + first, (int)(iov.size() - first),
-                           (off_t)(pos + total));
+        int count = (int)std::min<size_t>(iov.size() - first, IOV_MAX);
+        ssize_t n = write ? pwritev(fd, iov.data() + first, count,
+                                    (off_t)(pos + total))
+                          : preadv(fd, iov.data() + first, count,
+                                   (off_t)(pos + total));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -136,6 +143,11 @@ static int64_t readVector(int fd, std::vector<iovec> &iov, int64_t pos)
         }
     }
     return total;
+}
+
+static int64_t readVector(int fd, std::vector<iovec> &iov, int64_t pos)
+{
+    return moveVector(fd, iov, pos, false);
 }
 
 static int64_t readBytes(int fd, unsigned char *dst, int64_t size,
@@ -557,6 +569,32 @@ unsigned char *getRAMImageLine(RAMImage *r, int y, int b, int read)
     return p;
 }
 
+/* Writes the line of (y, b) from its slot and, in the same call, the band
+ * lines that follow it in the file (as the read-ahead reads them) while
+ * their slots hold them dirty, up to 1 MiB; their dirty bits are
+ * cleared.  A scan writing line after line thus leaves in runs. */
+static void writeBandLines(RAMImage *r, int y, int b, int slot)
+{
+    const ImageInfo &info = r->info;
+    const int nb = info.nbands;
+    std::vector<iovec> iov{{slotLine(r, slot), (size_t)r->lineBytes}};
+    if (info.block == r->lineBytes) {
+        const int step = imgLayout(info.imgid) == LAYOUT_BSQ ? nb : 1;
+        const size_t most = (size_t)std::max(1, (1 << 20) / r->lineBytes);
+        for (int64_t next = (int64_t)y * nb + b + step;
+             iov.size() < most && next / nb < info.rows; next += step) {
+            int s = (int)(next % r->slotCount);
+            if (r->slotMap[s] != next || !ramImageSlotDirty(r, s))
+                break;
+            ramImageClearDirty(r, s);
+            iov.push_back({slotLine(r, s), (size_t)r->lineBytes});
+        }
+    }
+    int64_t size = (int64_t)iov.size() * r->lineBytes;
+    if (moveVector(r->fd, iov, bandLinePos(r, y, b), true) != size)
+        stderrPrintf("Error in writing image: %s\n", r->info.fileName);
+}
+
 /*
  * flushRAMImageLine --
  *	Writes the line held by a slot to the file and clears its dirty bit;
@@ -601,8 +639,9 @@ void flushRAMImageLine(RAMImage *r, int slot)
             copy.assign(line, line + r->lineBytes);
             pixelByteSwap(info.pixel, info.columns, copy.data());
             line = copy.data();
-        }
-        writeBytes(r, line, r->lineBytes, bandLinePos(r, y, b));
+            writeBytes(r, line, r->lineBytes, bandLinePos(r, y, b));
+        } else
+            writeBandLines(r, y, b, slot);
         break;
     }
     case LAYOUT_BLOCKS: {

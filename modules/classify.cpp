@@ -459,21 +459,24 @@ static unsigned char classColour(double mean, bool shallow, double low,
 }
 
 /*
- * classifyUpdateColor --
- *	Colours the output palette from the class means of the first (up to)
- *	three used bands; entries from K on become black; the output file's
- *	palette is rewritten.
+ * classColourPalette --
+ *	Colours the palette of `out` from class means (K x nb over the used
+ *	bands `bands` of `input`): the first (up to) three bands give red,
+ *	green and blue, directly for 8-bit inputs, else stretched over
+ *	mean +- 2.5 deviations of the band; one band gives grey; entries
+ *	from K on become black.  The output file's palette is rewritten and
+ *	its clients told.
  */
-static void classifyUpdateColor(ClassifyParams *p, const Clusters *c)
+void classColourPalette(RAMImage *out, RAMImage *input, const int *bands,
+                        int nb, const float *means, int K)
 {
-    RAMImage *out = p->output.image;
     int entries = out->info.nindices < 256 ? out->info.nindices : 256;
-    int nc = p->nb < 3 ? p->nb : 3;
-    bool shallow = p->input->info.bits <= 8;
+    int nc = nb < 3 ? nb : 3;
+    bool shallow = input->info.bits <= 8;
     double low[3] = {0, 0, 0}, range[3] = {1, 1, 1};
     for (int j = 0; j < nc && !shallow; j++) {
         double sd = 0, mean = 0, min = 0, max = 0;
-        ramImageStats(p->input, p->bands[j], &sd, &mean, &min, &max);
+        ramImageStats(input, bands[j], &sd, &mean, &min, &max);
         if (sd == 0)
             sd = 3.4028234663852886e38;
         double lo = mean - 2.5 * sd, hi = mean + 2.5 * sd;
@@ -484,9 +487,9 @@ static void classifyUpdateColor(ClassifyParams *p, const Clusters *c)
     }
     for (int k = 0; k < entries; k++) {
         unsigned char rgb[3] = {0, 0, 0};
-        if (k < c->nclasses) {
+        if (k < K) {
             for (int j = 0; j < nc; j++)
-                rgb[j] = classColour(c->means[(size_t)k * c->nb + j], shallow,
+                rgb[j] = classColour(means[(size_t)k * nb + j], shallow,
                                      low[j], range[j]);
             if (nc == 1)
                 rgb[1] = rgb[2] = rgb[0];
@@ -495,6 +498,13 @@ static void classifyUpdateColor(ClassifyParams *p, const Clusters *c)
     }
     updateImageIndices(out->fd, &out->info, out->privateData);
     updateClient(out, nullptr, 1);
+}
+
+/* The palette of the output from the class means. */
+static void classifyUpdateColor(ClassifyParams *p, const Clusters *c)
+{
+    classColourPalette(p->output.image, p->input, p->bands.data(), p->nb,
+                       c->means.data(), c->nclasses);
 }
 
 /*

@@ -15,6 +15,8 @@
 
 #include "modules/feature.h"
 
+struct RAMImage;
+
 /* Module entry: 2 usage printed, 1 success, 0 failure. */
 int classifyAp(const char *command, int argc, const char **argv);
 
@@ -50,6 +52,14 @@ void freeClusters(Clusters *model);
  * counts (K entries). */
 void classifyPixels(const Clusters *model, int rule, const float *x, int n,
                     float *classes, long *counts);
+
+/* Colours the palette of an output image from class means (K x nb over
+ * the used bands `bands` of `input`), as the classifier does: the first
+ * three bands as red, green and blue (8-bit inputs directly, others
+ * stretched over mean +- 2.5 deviations), black from entry K on; then
+ * rewrites the file's palette and tells the clients. */
+void classColourPalette(RAMImage *out, RAMImage *input, const int *bands,
+                        int nb, const float *means, int K);
 
 /* The rules for one pixel vector (nb floats); each counts an accepted
  * pixel in the model. */

@@ -18,8 +18,6 @@
 #include <cmath>
 #include <vector>
 
-#include "core/pixelConv.h"
-
 void georefRowPositions(const GeorefMap *m, int row, int column0, int count,
                         double *ci, double *ri)
 {
@@ -133,50 +131,53 @@ int georefNeededArea(const GeorefMap *m, int column0, int row0, int columns,
     return 1;
 }
 
-/* The resampled value at position (c, r), false outside the input or the
- * area. */
-template <typename In>
-static inline bool sample(const GeorefMap *m, const GeorefArea *a,
-                          const In *px, double c, double r, double *value)
-{
-    if (m->method == GEOREF_NN) {
-        int ic = nearestIndex(c, m->inColumns) - a->column0;
-        int ir = nearestIndex(r, m->inRows) - a->row0;
-        if (ic < 0 || ir < 0 || ic >= a->columns || ir >= a->rows)
-            return false;
-        *value = px[(long)ir * a->columns + ic];
-        return true;
-    }
-    double fc = 0.0, fr = 0.0;
-    int ic = lowerIndex(c, m->inColumns, &fc);
-    int ir = lowerIndex(r, m->inRows, &fr);
-    if (ic < 0 || ir < 0)
-        return false;
-    int dc = ic + 1 < m->inColumns ? 1 : 0;
-    int dr = ir + 1 < m->inRows ? 1 : 0;
-    ic -= a->column0;
-    ir -= a->row0;
-    if (ic < 0 || ir < 0 || ic + dc >= a->columns || ir + dr >= a->rows)
-        return false;
-    const In *p0 = px + (long)ir * a->columns + ic;
-    const In *p1 = p0 + (long)dr * a->columns;
-    double top = (1.0 - fc) * p0[0] + fc * p0[dc];
-    double bottom = (1.0 - fc) * p1[0] + fc * p1[dc];
-    *value = (1.0 - fr) * top + fr * bottom;
-    return true;
-}
-
+/* The kernels' one loop: each position resampled from the area into
+ * out through `store`, valid[i] telling whether it was inside the input
+ * and the area.  Positions are checked before truncation, so (int) is
+ * floor there. */
 template <typename In, typename Out, typename Store>
 static void georefKernel(const GeorefMap *m, const GeorefArea *a,
-                         const In *pixels, const double *ci,
-                         const double *ri, int count, Out *out,
-                         unsigned char *valid, Store store)
+                         const In *px, const double *ci, const double *ri,
+                         int count, Out *out, unsigned char *valid,
+                         Store store)
 {
+    const int nc = m->inColumns, nr = m->inRows;
+    const int c0 = a->column0, r0 = a->row0;
+    const unsigned w = (unsigned)a->columns, h = (unsigned)a->rows;
+    if (m->method == GEOREF_NN) {
+        const double cEnd = nc - 0.5, rEnd = nr - 0.5;
+        for (int i = 0; i < count; i++) {
+            const double c = ci[i], r = ri[i];
+            valid[i] = 0;
+            if (!(c >= -0.5 && c < cEnd && r >= -0.5 && r < rEnd))
+                continue;
+            unsigned ic = (unsigned)((int)(c + 0.5) - c0);
+            unsigned ir = (unsigned)((int)(r + 0.5) - r0);
+            if (ic >= w || ir >= h)
+                continue;
+            out[i] = store((double)px[(size_t)ir * w + ic]);
+            valid[i] = 1;
+        }
+        return;
+    }
+    const double cEnd = nc - 1, rEnd = nr - 1;
     for (int i = 0; i < count; i++) {
-        double v;
-        valid[i] = sample(m, a, pixels, ci[i], ri[i], &v);
-        if (valid[i])
-            out[i] = store(v);
+        const double c = ci[i], r = ri[i];
+        valid[i] = 0;
+        if (!(c >= 0.0 && c <= cEnd && r >= 0.0 && r <= rEnd))
+            continue;
+        const int jc = (int)c, jr = (int)r;
+        const double fc = c - jc, fr = r - jr;
+        const unsigned dc = jc + 1 < nc ? 1 : 0, dr = jr + 1 < nr ? 1 : 0;
+        const unsigned ic = (unsigned)(jc - c0), ir = (unsigned)(jr - r0);
+        if (ic + dc >= w || ir + dr >= h || ic >= w || ir >= h)
+            continue;
+        const In *p0 = px + (size_t)ir * w + ic;
+        const In *p1 = p0 + (size_t)dr * w;
+        const double top = (1.0 - fc) * p0[0] + fc * p0[dc];
+        const double bottom = (1.0 - fc) * p1[0] + fc * p1[dc];
+        out[i] = store((1.0 - fr) * top + fr * bottom);
+        valid[i] = 1;
     }
 }
 
@@ -197,8 +198,10 @@ void byteGeoref(const GeorefMap *m, const GeorefArea *area,
                  [](double v) { return (float)v; });
 }
 
-/* Rounds as the store does when it writes a float into a BYTE pixel, so
- * the result equals byteGeoref's once stored. */
+/* Rounds as the store does when it writes a float into a BYTE pixel
+ * (floatToByte: through float, + 0.5, truncated; values of 8-bit pixels
+ * resampled stay within 0 .. 255, so nothing is clipped), so the result
+ * equals byteGeoref's once stored. */
 void bytebyteGeoref(const GeorefMap *m, const GeorefArea *area,
                     const unsigned char *pixels, const double *ci,
                     const double *ri, int count, unsigned char *out,
@@ -206,7 +209,7 @@ void bytebyteGeoref(const GeorefMap *m, const GeorefArea *area,
 {
     georefKernel(m, area, pixels, ci, ri, count, out, valid,
                  [](double v) {
-                     return (unsigned char)floatToByte((float)v);
+                     return (unsigned char)(int)((double)(float)v + 0.5);
                  });
 }
 

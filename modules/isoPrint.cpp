@@ -2,9 +2,9 @@
  * isoPrint.cpp --
  *
  *	Printers of "ISOFEATU" cluster records (layout in isoPrint.h): the
- *	class table of means, mean shifts or sums, and the private area.
- *	Fields are read with memcpy, as the sums are not 8-byte aligned.
- *	Relies on feature.h and the package's standard streams.
+ *	class table of means, mean shifts or sums, and the private area,
+ *	used by the clustering module and `rimage statinfo`.  Relies on
+ *	feature.h and the package's standard streams.
  */
 #include "modules/isoPrint.h"
 
@@ -37,21 +37,13 @@ void isoPrint(Feature *record, int what)
     stdoutPrintf("\n");
     for (int k = 0; k < record->count; k++) {
         const unsigned char *item = getFeatureItem(record, k);
-        int32_t samples;
-        float srmd2;
-        std::memcpy(&samples, item, 4);
-        std::memcpy(&srmd2, item + 8, 4);
-        stdoutPrintf("#%3d %8ld %8.3f ", k, (long)samples, (double)srmd2);
+        stdoutPrintf("#%3d %8ld %8.3f ", k,
+                     (long)isoField<int32_t>(item, ISO_SAMPLES),
+                     (double)isoField<float>(item, ISO_SRMD2));
         for (int b = 0; b < nb; b++) {
-            const unsigned char *at = item + 12 + 16 * b;
-            double v;
-            if (what == 2) {
-                std::memcpy(&v, at + 8, 8);
-            } else {
-                float f;
-                std::memcpy(&f, at + 4 * what, 4);
-                v = f;
-            }
+            double v = what == 0 ? isoField<float>(item, ISO_MEAN(b))
+                       : what == 1 ? isoField<float>(item, ISO_DMEAN(b))
+                       : isoField<double>(item, ISO_SUM(b));
             stdoutPrintf("%7.3f ", v);
         }
         stdoutPrintf("\n");
@@ -65,15 +57,12 @@ void printISOPrivate(Feature *record)
         stdoutPrintf("No private info.\n");
         return;
     }
-    double rms, dis;
-    int32_t total, classes;
-    std::memcpy(&rms, p, 8);
-    std::memcpy(&dis, p + 8, 8);
-    std::memcpy(&total, p + 16, 4);
-    std::memcpy(&classes, p + 20, 4);
-    const char *source = reinterpret_cast<const char *>(p + 24);
+    IsoPrivate area;
+    std::memcpy(&area, p, sizeof area);
     stdoutPrintf("source: %s\n",
-                 std::string(source, strnlen(source, 128)).c_str());
+                 std::string(area.source, strnlen(area.source,
+                                                  sizeof area.source))
+                     .c_str());
     stdoutPrintf("nClasses: %d nSamples %d RMS: %.4f DIS: %.4f\n",
-                 (int)classes, (int)total, rms, dis);
+                 (int)area.nclasses, (int)area.total, area.rms, area.dis);
 }

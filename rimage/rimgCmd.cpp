@@ -25,8 +25,10 @@
 #include "modules/gdem.h"
 #include "modules/georef.h"
 #include "modules/gfftrans.h"
+#include "modules/giso.h"
 #include "modules/gstat.h"
 #include "modules/gtop.h"
+#include "modules/ptable.h"
 #include "modules/rotate.h"
 #include "modules/statInfo.h"
 #include "rimage/rimgDesc.h"
@@ -66,7 +68,7 @@ static const RimgSubCmd subCommands[] = {
     {"gfftrans", 3, nullptr, gFFTransAp, nullptr},
     {"gconv", 3, nullptr, gconvAp, nullptr},
     {"georef", 3, nullptr, georefRimgAp, nullptr},
-    {"gisoc", 3, nullptr, nullptr, nullptr},
+    {"gisoc", 3, nullptr, gisoAp, nullptr},
     {"getIndices", 3, rimgGetIndices, nullptr, nullptr},
     {"gstat", 3, nullptr, statRimgAp, nullptr},
     {"gtop", 3, nullptr, gtopAp, nullptr},
@@ -77,7 +79,7 @@ static const RimgSubCmd subCommands[] = {
     {"lock", 2, rimgLock, nullptr, nullptr},
     {"open", 3, rimgOpen, nullptr, nullptr},
     {"pcalc", 1, nullptr, nullptr, nullptr},
-    {"ptable", 1, nullptr, nullptr, nullptr},
+    {"ptable", 1, nullptr, gptableApp, nullptr},
     {"bind", 2, rimgBind, nullptr, nullptr},
     {"resident", 2, rimgResident, nullptr, nullptr},
     {"rform", 2, nullptr, nullptr, nullptr},

@@ -278,18 +278,20 @@ TEST(getRAMImageLine, EvictionWritesAndInvalidateDrops)
 
 // Caches of 1, 5 and 9 lines, smaller than the image, read and write
 // every line correctly in a random mix of reads and writes, for each
-// layout, with byte swapping.
+// layout, in both byte orders (the host's writes runs of lines at once).
 TEST(getRAMImageLine, SmallCacheInRandomOrder)
 {
     ScratchDir dir;
     const int rows = 23, columns = 7, nbands = 3;
+    for (int msbf : {0, 1})
     for (int imgid : {IMG_BSQ, IMG_BIL, IMG_BIP}) {
         for (int lines : {1, 5, 9}) {
             std::string name = dir.path(std::string("random") + strImgID(imgid)
-                                        + std::to_string(lines));
+                                        + std::to_string(lines)
+                                        + std::to_string(msbf));
             SCOPED_TRACE(name);
             RAMImage *r = createBasic(name, imgid, PIXEL_SHORT, rows, columns,
-                                      nbands, 1);
+                                      nbands, msbf);
             ASSERT_TRUE(r);
             ASSERT_EQ(setRAMImageBuf(r, lines), lines);
             std::vector<int16_t> model((size_t)rows * nbands * columns, 0);
@@ -314,9 +316,54 @@ TEST(getRAMImageLine, SmallCacheInRandomOrder)
             }
             EXPECT_EQ(wrong, 0);
             closeRAMImage(r, nullptr);
-            expectFileData(name, imgid, PIXEL_SHORT, rows, columns, nbands, 1,
-                           [&](int y, int b, int x) { return at(y, b, x); });
+            expectFileData(name, imgid, PIXEL_SHORT, rows, columns, nbands,
+                           msbf, [&](int y, int b, int x) { return at(y, b, x); });
         }
+    }
+}
+
+// Writing a dirty line out takes the dirty lines that follow it in the
+// file along: up to the first gap (a clean or uncached line), clearing
+// their dirty bits; the line after the gap stays dirty and unwritten.
+TEST(flushRAMImageLine, WritesTheDirtyRunThatFollows)
+{
+    ScratchDir dir;
+    for (int imgid : {IMG_BSQ, IMG_BIL}) {
+        std::string name = dir.path(std::string("run") + strImgID(imgid));
+        SCOPED_TRACE(name);
+        const int nbands = imgid == IMG_BIL ? 2 : 1;
+        RAMImage *r = createBasic(name, imgid, PIXEL_BYTE, 12, 4, nbands, 0);
+        ASSERT_TRUE(r);
+        ASSERT_EQ(setRAMImageBuf(r, 8), 8);
+        // band 0 of lines 0-3 and 5 dirty, line 4 read but clean; in BIL
+        // the band 1 lines between them are not cached
+        for (int y : {0, 1, 2, 3, 4, 5}) {
+            unsigned char *p = r->getLine(r, y, 0, 1);
+            if (y != 4) {
+                p[0] = (unsigned char)(10 + y);
+                updateRAMImageLine(r, y, 0, 4, 0);
+            }
+        }
+        flushRAMImageLine(r, 0);
+        auto fileByte = [&](int y) {
+            int64_t record = (int64_t)y * nbands;
+            return fileRange(name, r->info.offset + record * 4, 1)[0];
+        };
+        std::vector<int> got, dirty;
+        for (int y = 0; y < 6; y++) {
+            got.push_back(fileByte(y));
+            dirty.push_back(ramImageSlotDirty(r, y * nbands % r->slotCount));
+        }
+        if (imgid == IMG_BSQ) {
+            EXPECT_EQ(got, (std::vector<int>{10, 11, 12, 13, 0, 0}));
+            EXPECT_EQ(dirty, (std::vector<int>{0, 0, 0, 0, 0, 1}));
+        } else {        // band 1 of line 0 is not cached: a gap at once
+            EXPECT_EQ(got, (std::vector<int>{10, 0, 0, 0, 0, 0}));
+            EXPECT_EQ(dirty, (std::vector<int>{0, 1, 1, 1, 0, 1}));
+        }
+        EXPECT_TRUE(cacheInvariantsHold(r));
+        closeRAMImage(r, nullptr);
+        EXPECT_EQ(fileRange(name, BASIC_HEADER_SIZE + 5 * nbands * 4, 1)[0], 15);
     }
 }
 
