@@ -295,8 +295,10 @@ void gimgUpdateDisplay(GimgMaster *m)
         return;
     if (m->funcInForce != GIMG_FUNC_NONE && histogramMissing(m))
         GimgCreateLookup(m, m->funcInForce, (float)m->std);
-    if (m->rimg->info.transparent >= 0)
+    if (m->rimg->info.transparent >= 0) {
         makeDataMask(m, m->classVisible);
+        makeMaskBitmap(m);
+    }
     gimgRenderInstances(m);
 }
 
@@ -578,8 +580,9 @@ static void paintBackground(GimgMaster *m, Drawable d, int srcX, int srcY,
     setMaskClip(m, originX, originY);
 }
 
-/* Lays the pixmap as tiles over the requested area. */
-static void displayTiled(GimgMaster *m, GimgInstance *inst, Drawable d,
+/* Lays the pixmap as tiles over the requested area (limited to the
+ * window's size when -tile is positive). */
+static void displayTiled(GimgMaster *m, Tk_Window tkwin, Drawable d,
                          int imageX, int imageY, int width, int height,
                          int drawableX, int drawableY)
 {
@@ -600,11 +603,11 @@ static void displayTiled(GimgMaster *m, GimgInstance *inst, Drawable d,
     }
     int offX = imageX % tileW, offY = imageY % tileH;
     int extX = offX + width, extY = offY + height;
-    if (m->tile > 0 && inst->tkwin) {
-        if (extX > offX + Tk_Width(inst->tkwin))
-            extX = offX + Tk_Width(inst->tkwin);
-        if (extY > offY + Tk_Height(inst->tkwin))
-            extY = offY + Tk_Height(inst->tkwin);
+    if (m->tile > 0 && tkwin) {
+        if (extX > offX + Tk_Width(tkwin))
+            extX = offX + Tk_Width(tkwin);
+        if (extY > offY + Tk_Height(tkwin))
+            extY = offY + Tk_Height(tkwin);
     }
     for (int ty = 0; ty < extY; ty += tileH) {
         for (int tx = 0; tx < extX; tx += tileW) {
@@ -657,11 +660,27 @@ void gimgDisplay(ClientData clientData, Display *, Drawable drawable,
         if (!m->pixmapValid)
             return;
     }
+    gimgDraw(m, inst->tkwin, drawable, imageX, imageY, width, height,
+             drawableX, drawableY);
+}
+
+/*
+ * gimgDraw --
+ *	Copies the area (imageX, imageY, width, height) of the rendered
+ *	pixmap to (drawableX, drawableY) of a drawable as the display
+ *	procedure does: clipped by the masks, over the background colour
+ *	with -maskopaque, tiled with -tile (tkwin, which may be null,
+ *	limits the tiles).
+ */
+void gimgDraw(GimgMaster *m, Tk_Window tkwin, Drawable drawable, int imageX,
+              int imageY, int width, int height, int drawableX,
+              int drawableY)
+{
     if (!m->imageVp.pixmap || !m->gc)
         return;
     int originX = drawableX - imageX, originY = drawableY - imageY;
     if (m->tile) {
-        displayTiled(m, inst, drawable, imageX, imageY, width, height,
+        displayTiled(m, tkwin, drawable, imageX, imageY, width, height,
                      drawableX, drawableY);
     } else {
         setMaskClip(m, originX, originY);

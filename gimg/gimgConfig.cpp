@@ -729,7 +729,7 @@ static int openGeometry(GimgMaster *m)
 }
 
 /* Step 10: the colour of a transparent index. */
-static void transparentColour(GimgMaster *m)
+void gimgTransparentColour(GimgMaster *m)
 {
     int t = m->block.transparent;
     if (t < 0 || t > 255)
@@ -873,7 +873,7 @@ int gimgConfig(GimgMaster *m)
         }
         FreeGimgPalette(m);
     }
-    transparentColour(m);
+    gimgTransparentColour(m);
 
     for (int i = 1; i <= 3; i++) {
         if (m->comb[i] <= 0)

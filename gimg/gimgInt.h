@@ -264,6 +264,11 @@ void gimgDisplay(ClientData instance, Display *display, Drawable drawable,
 void gimgDisplay0(ClientData instance, Display *display, Drawable drawable,
                   int imageX, int imageY, int width, int height,
                   int drawableX, int drawableY);
+/* Copies an area of the rendered pixmap into a drawable as the display
+ * procedure does (mask clip, opaque background, tiles). */
+void gimgDraw(GimgMaster *m, Tk_Window tkwin, Drawable drawable, int imageX,
+              int imageY, int width, int height, int drawableX,
+              int drawableY);
 /* Renders the pixmap for every instance of m; 1 when one was rendered. */
 int gimgRenderInstances(GimgMaster *m);
 
@@ -273,6 +278,9 @@ int gimgConfigureMaster(GimgMaster *m, int argc, const char **argv,
                         int flags);
 int gimgConfig(GimgMaster *m);
 int gimgConfigByRimg(GimgMaster *m);
+/* The colour of the shown record's transparent index into the block's
+ * colour table (-background, or TRANSPARENT_GIF_COLOR for GIF files). */
+void gimgTransparentColour(GimgMaster *m);
 /* Sets a string option field (-file ...) to a copy of value. */
 void gimgSetStringOption(char **field, const char *value);
 

@@ -782,7 +782,8 @@ Drawable makePixmap(GimgMaster *m, GimgInstance *inst, RAMImage *r,
         patternMaskPixmap(dm, d);
     if (dm->frameDynamic && dm->framePolygs)
         makeViewMask(dm);
-    makeMaskPixmap(dm, &dm->masks[GIMG_MASK_COMBINED],
+    /* A view (dm showing m's record) clips with m's combined mask. */
+    makeMaskPixmap(dm, &m->masks[GIMG_MASK_COMBINED],
                    &dm->masks[GIMG_MASK_FRAME], &dm->frameVp, &dm->maskVp,
                    hdp, vdp, dm->rotate);
     return d;

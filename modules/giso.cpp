@@ -21,6 +21,9 @@
 #include "modules/giso.h"
 
 #include <strings.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include <algorithm>
 #include <cmath>
@@ -229,6 +232,26 @@ void isoUpdateColor(IsoRun *run)
                        f->count);
 }
 
+/* Writes the cluster file beside its name and renames it when complete,
+ * so the file on disk always holds the classes of a whole pass.  A pass
+ * goes on when the file cannot be written (the message is printed). */
+void writeClusters(IsoRun *run)
+{
+    std::string temp = run->featureFile + ".XXXXXX";
+    int fd = mkstemp(&temp[0]);
+    if (fd < 0) {
+        stderrPerror(run->featureFile.c_str());
+        return;
+    }
+    close(fd);
+    if (putFeatures(temp.c_str(), run->features) != 1) {
+        unlink(temp.c_str());
+    } else if (rename(temp.c_str(), run->featureFile.c_str()) != 0) {
+        stderrPerror(run->featureFile.c_str());
+        unlink(temp.c_str());
+    }
+}
+
 /*
  * endOfPass --
  *	Updates the classes (isoMinCV), sorts them (except after the final
@@ -251,7 +274,7 @@ int endOfPass(IsoRun *run, int skip, int final, time_t started)
         stdoutPrintf("sorting...\n");
     }
     if (skip == run->skip)
-        putFeatures(run->featureFile.c_str(), run->features);
+        writeClusters(run);
     if (!final && run->last.cv > 0.5)
         isoSpeed(run->features);
     if (skip == 1)
@@ -1102,12 +1125,13 @@ int gisoRun(const ModuleParam *t, const char *command)
     if (!isoParser(&run, t))
         return 0;
     if (!isoInit(&run) || !isoCalc(&run)) {
+        meterReset();
         if (run.aborted)
             moduleReportCanceled(command);
         return 0;
     }
-    meterSet("gisoc", 1.0);
     moduleFinishOutput(&run.output);
+    meterReset();
     return 1;
 }
 
