@@ -28,6 +28,8 @@ RimgSubCmdProc rimgCache, rimgHist, rimgVolume, rimgUpdate;
 RimgSubCmdProc rimgGetIndices, rimgSetIndices;
 /* rimgAttr.cpp */
 RimgSubCmdProc rimgLock, rimgUnlock, rimgResident, rimgIsvalid;
+/* rimgCanvas.cpp, rimgWindow.cpp, rimgClipboard.cpp */
+RimgSubCmdProc rimgCaptureCanvas, rimgCaptureWindow, rimgCaptureClipboard;
 
 /* "Usage: <command> <subcommand><tail>" as the result; returns code. */
 int rimgUsage(Tcl_Interp *interp, const char **argv, const char *tail,

@@ -33,3 +33,17 @@ proc outcomes {command argLists} {
         expr {$msg eq "" ? $code : "$code [string map {\n \\n} $msg]"}
     }] \n
 }
+
+# recordFile tag --
+#	The record's pixels, for an oracle to read: an ERDAS 7.4 file of
+#	bytes in the scratch directory, written by the rotate module
+#	(so mirrored left to right).
+proc recordFile {tag} {
+    set file [scratch [string map {. _} $tag].lan]
+    file delete $file
+    lassign [lmap o {-columns -rows -nbands} {rimage cget $tag $o}] w h n
+    rimage create -file $file -imgid E74 -columns $w -rows $h -nbands $n \
+        -pixel BYTE
+    rimage rotate -in $tag -out $file -dir XFLIP
+    return $file
+}
