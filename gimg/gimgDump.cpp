@@ -9,8 +9,9 @@
  *	indices through an output colour table (a grey ramp, a colour cube or
  *	the image's own table) for 1, 4 and 8 bits, for which the master's
  *	palette numbers and lookup are swapped for the dump's duration.
+ *	`capture`: the image as drawn into a record or the clipboard.
  *	Relies on the row stages of the renderer, the lookup module, the
- *	store's file creation and the photo exchange of rimage.
+ *	store's file creation and the photo exchange and capture of rimage.
  */
 #include <algorithm>
 #include <cstdio>
@@ -25,6 +26,7 @@
 #include "gimg/gimgInspect.h"
 #include "gimg/gimgLookup.h"
 #include "gimg/gimgRow.h"
+#include "rimage/rimgCapture.h"
 #include "rimage/rimgPhoto.h"
 
 static int failWith(GimgMaster *m, const char *message)
@@ -442,10 +444,60 @@ static RAMImage *createOutput(GimgMaster *m, ImageInfo *info)
     return r;
 }
 
-static int dumpPhoto(GimgMaster *m, ImageInfo *, const char *,
-                     const char *, int, const OutputTable *)
+/*
+ * dumpPhoto --
+ *	The picture into a memory record backed by a Tk photo image: named
+ *	fileName, or (with an option) an unnamed photo written to fileName
+ *	with the option as the photo's write options and then deleted.
+ */
+static int dumpPhoto(GimgMaster *m, ImageInfo *info, const char *fileName,
+                     const char *option, int bits, const OutputTable *t)
 {
-    return failWith(m, "The image ID is not supported.\n");
+    Tcl_Interp *interp = m->interp;
+    char name[RIMG_PHOTO_NAME_SIZE] = "";
+    if (!option && std::snprintf(name, sizeof name, "%s", fileName)
+                       >= (int)sizeof name)
+        return failWith(m, "Error in rimg creation.\n");
+    RAMImage *out = rimgCreateTkPhoto(interp, name, info);
+    if (!out)
+        return failWith(m, "Error in rimg creation.\n");
+    renderDump(m, out, bits, t, 0);
+    int failed = rimgPutTkPhoto(interp, out, name);
+    closeRAMImage(out, nullptr);
+    if (!option) {
+        if (failed)
+            return failWith(m, "Error in rimg creation.\n");
+        Tcl_ResetResult(interp);
+        return TCL_OK;
+    }
+    /* name write fileName option...: the words of a list, so that file
+     * names with blanks survive. */
+    Tcl_Obj *script = Tcl_NewListObj(0, nullptr);
+    Tcl_IncrRefCount(script);
+    Tcl_ListObjAppendElement(nullptr, script, Tcl_NewStringObj(name, -1));
+    Tcl_ListObjAppendElement(nullptr, script, Tcl_NewStringObj("write", -1));
+    Tcl_ListObjAppendElement(nullptr, script,
+                             Tcl_NewStringObj(fileName, -1));
+    Tcl_Obj *options = Tcl_NewStringObj(option, -1);
+    Tcl_IncrRefCount(options);
+    int rc = Tcl_ListObjAppendList(interp, script, options);
+    if (rc == TCL_OK)
+        rc = Tcl_EvalObjEx(interp, script, TCL_EVAL_GLOBAL);
+    Tcl_DecrRefCount(options);
+    Tcl_DecrRefCount(script);
+    std::string error = rc == TCL_OK ? "" : Tcl_GetStringResult(interp);
+    Tcl_Obj *del = Tcl_NewStringObj("image delete", -1);
+    Tcl_IncrRefCount(del);
+    Tcl_ListObjAppendElement(nullptr, del, Tcl_NewStringObj(name, -1));
+    Tcl_EvalObjEx(interp, del, TCL_EVAL_GLOBAL);
+    Tcl_DecrRefCount(del);
+    Tcl_ResetResult(interp);
+    if (rc != TCL_OK) {
+        Tcl_AppendResult(interp, "Error in writing TKPHOTO.\n",
+                         error.c_str(), nullptr);
+        return TCL_ERROR;
+    }
+    return TCL_OK;
 }
 
 /*
@@ -561,7 +613,38 @@ int gimgCapturePixmap(GimgMaster *m, int argc, const char **argv)
     if (argc < 3 || argc > 7)
         return gimgUsage(m, argv, " rimgTag [x0 y0 width height]",
                          TCL_ERROR);
-    if (!m->imageVp.pixmap)
+    if (!m->imageVp.pixmap || !m->gc)
         return failWith(m, "No pixmap.\n");
-    return failWith(m, "capture: not available in this build");
+    int area[4] = {0, 0, m->imageVp.width, m->imageVp.height};
+    for (int i = 3; i < argc; i++)
+        if (Tcl_GetInt(m->interp, argv[i], &area[i - 3]) != TCL_OK)
+            return TCL_ERROR;
+    int x0 = area[0], y0 = area[1], width = area[2], height = area[3];
+    if (width < 1 || height < 1 || width > 32767 || height > 32767)
+        return failWith(m, "Invalid capture size.\n");
+    Display *display = m->display;
+    Pixmap p = Tk_GetPixmap(display, m->imageVp.pixmap, width, height,
+                            m->depth);
+    if (!p)
+        return failWith(m, "No pixmap.\n");
+    XSetClipMask(display, m->gc, None);
+    XSetForeground(display, m->gc, m->fgColor->pixel);
+    XFillRectangle(display, p, m->gc, 0, 0, (unsigned)width,
+                   (unsigned)height);
+    gimgDraw(m, nullptr, p, x0, y0, width, height, 0, 0);
+    int rc;
+    if (std::strcmp(argv[2], "clipboard") == 0) {
+        rc = putDrawableClipboard(display, p, 0, 0, width, height) == 0
+            ? TCL_OK : failWith(m, "Error in rimgWindow...\n");
+        if (rc == TCL_OK) {
+            Tcl_ResetResult(m->interp);
+            Tcl_AppendResult(m->interp, argv[2], nullptr);
+        }
+    } else {
+        rc = rimgCaptureToTag(m->interp, argv[2], display, p, m->colormap,
+                              0, 0, width, height,
+                              "Error in rimgWindow...\n");
+    }
+    Tk_FreePixmap(display, p);
+    return rc;
 }

@@ -219,8 +219,8 @@ int gimgSetLookup(GimgMaster *m, int argc, const char **argv)
 /*
  * gimgSetRange --
  *	`name setRange ?{low0 high0 ?low1 high1 ?low2 high2??}?`: display
- *	ranges (none: 0..255 for all); the lookup is rebuilt and, with
- *	-update, the image re-rendered.
+ *	ranges (none: 0..255 for all; 2, 4 or 6 numbers); the lookup is
+ *	rebuilt and, with -update, the image re-rendered.
  */
 int gimgSetRange(GimgMaster *m, int argc, const char **argv)
 {
@@ -229,7 +229,7 @@ int gimgSetRange(GimgMaster *m, int argc, const char **argv)
     if (argc == 3)
         n = std::sscanf(argv[2], "%lf %lf %lf %lf %lf %lf", &v[0], &v[1],
                         &v[2], &v[3], &v[4], &v[5]);
-    if (argc > 3 || (argc == 3 && n < 2)) {
+    if (argc > 3 || (argc == 3 && n != 2 && n != 4 && n != 6)) {
         Tcl_ResetResult(m->interp);
         Tcl_AppendResult(m->interp, "Usage: ", argv[0],
                          "setRange {low0 hihg0 low1 high1 low2 high2}",

@@ -203,6 +203,14 @@ static bool shmReady(Display *display, Visual *visual, int depth, int width,
 namespace {
 
 enum RowKind { ROW_BLACK, ROW_READ, ROW_COPY };
+
+/* One line read of a screen row: into channel row `channel`, from band
+ * `band`, through `table` (null: the value itself). */
+struct ChannelRead {
+    int channel;
+    int band;
+    const unsigned char *table;
+};
 enum Mode { MODE_TRUE, MODE_PALETTE, MODE_DITHER };
 
 struct Build {
@@ -229,6 +237,15 @@ struct Build {
     int filterBg, filterDir;
     int grey;               /* true colour: average the channels */
 
+    ChannelRead reads[3];   /* the line reads of a row */
+    int nreads;
+    bool components;        /* palette: a layer's components per channel */
+    bool copyRaw;           /* rows are fetched as copies of line parts */
+    int spanFirstByte, spanBytes;       /* the part of each line copied */
+    std::vector<int> spanMap;           /* screen column -> column in it */
+    std::vector<unsigned char> raw;     /* strip x reads x spanBytes */
+    std::vector<bool> fetched;          /* row i has copies to sample */
+
     std::vector<unsigned char> values;  /* strip x channels x W, unfiltered */
     std::vector<RowKind> kinds;
     std::vector<int> above;     /* the read row above each row: strip index,
@@ -246,68 +263,143 @@ struct Build {
 
 }  // namespace
 
-/* Channel rows of the true-colour path in ascending band order, so that
- * rows of one band are read one after another. */
-static void bandOrder(const GimgMaster *m, int order[3])
-{
-    for (int c = 0; c < 3; c++)
-        order[c] = c;
-    std::stable_sort(order, order + 3, [m](int a, int b) {
-        return m->dispBands[a] < m->dispBands[b];
-    });
-}
-
 /* The band a channel reads: the layer when one is shown. */
 static int readBand(const GimgMaster *m, int c)
 {
     return m->cachedLayer > 0 ? m->cachedLayer - 1 : m->dispBands[c];
 }
 
-/* Reads the channel rows of image row `row` into out (channels x W). */
-static void readRow(Build &b, int row, unsigned char *out)
+/*
+ * planReads --
+ *	The line reads of one screen row: true colour reads each channel
+ *	that shows a band, in ascending band order (rows of one band follow
+ *	each other in the line cache); palettes read each channel through its
+ *	table, or raw values for dithering and filters, and with a filter and
+ *	a layer the layer once (its components are taken afterwards).
+ */
+static void planReads(Build &b)
 {
     GimgMaster *m = b.m;
-    int W = b.W;
+    b.nreads = 0;
     if (b.mode == MODE_TRUE) {
-        int order[3];
-        bandOrder(m, order);
-        for (int k = 0; k < 3; k++) {
-            int c = order[k];
-            unsigned char *o = out + (size_t)c * W;
-            if (m->dispBands[c] < 0)
-                std::memset(o, 0, (size_t)W);
-            else
-                getDataForDisp(b.r, row, readBand(m, c), b.xmap, b.first,
-                               b.last, W, m->low[c], m->high[c],
-                               m->funcTable[c], o);
-        }
+        int order[3] = {0, 1, 2};
+        std::stable_sort(order, order + 3, [m](int x, int y) {
+            return m->dispBands[x] < m->dispBands[y];
+        });
+        for (int c : order)
+            if (m->dispBands[c] >= 0)
+                b.reads[b.nreads++] = {c, readBand(m, c), m->funcTable[c]};
         return;
     }
     bool raw = b.mode == MODE_DITHER || b.strength != 0;
-    bool components = b.strength != 0 && m->cachedLayer > 0
-                      && m->block.nindices > 0;
-    for (int j = 0; j < b.channels; j++) {
+    b.components = b.strength != 0 && m->cachedLayer > 0
+                   && m->block.nindices > 0;
+    for (int j = 0; j < b.channels; j++)
+        if (!b.components || j == 0)
+            b.reads[b.nreads++] = {j, readBand(m, j),
+                                   raw ? nullptr : m->funcTable[j]};
+}
+
+/*
+ * planSpans --
+ *	Whether rows are fetched as copies of the part of each line the
+ *	display port shows, to be sampled by the workers, and the map into
+ *	those copies.  Too wide a part (a strongly reduced view of a wide
+ *	image) is sampled on the calling thread instead.
+ */
+static void planSpans(Build &b)
+{
+    b.copyRaw = false;
+    if (b.first >= b.last)
+        return;
+    int lo = b.xmap[b.first], hi = lo;
+    for (int x = b.first; x < b.last; x++) {
+        lo = std::min(lo, b.xmap[x]);
+        hi = std::max(hi, b.xmap[x]);
+    }
+    int columns = b.r->info.columns, pixel = b.r->info.pixel;
+    if (lo < 0 || hi >= columns)
+        return;
+    int align = pixel == PIXEL_1BIT ? 8 : pixel == PIXEL_4BITS ? 2 : 1;
+    lo -= lo % align;
+    int bits = pixelBits(pixel);
+    if (bits < 1)
+        return;
+    int firstByte = (int)((int64_t)lo * bits / 8);
+    int endByte = (int)(((int64_t)hi * bits + bits + 7) / 8);
+    double bytes = (double)(endByte - firstByte) * b.nreads * b.strip;
+    if (bytes > 32.0 * 1024 * 1024)
+        return;
+    b.spanFirstByte = firstByte;
+    b.spanBytes = endByte - firstByte;
+    b.spanMap.resize((size_t)b.W);
+    for (int x = b.first; x < b.last; x++)
+        b.spanMap[(size_t)x] = b.xmap[x] - lo;
+    b.raw.resize((size_t)b.spanBytes * b.nreads * b.strip);
+    b.copyRaw = true;
+}
+
+/* Zeroes the channels no read fills and takes the colour-table
+ * components of a layer read once (channel 0 holds its indices). */
+static void completeRow(const Build &b, unsigned char *out)
+{
+    const GimgMaster *m = b.m;
+    int W = b.W;
+    if (b.mode == MODE_TRUE) {
+        for (int c = 0; c < 3; c++)
+            if (m->dispBands[c] < 0)
+                std::memset(out + (size_t)c * W, 0, (size_t)W);
+        return;
+    }
+    if (!b.components)
+        return;
+    for (int j = b.channels - 1; j >= 0; j--) {
+        int comp = ((m->dispBands[j] % 3) + 3) % 3;
         unsigned char *o = out + (size_t)j * W;
-        if (components && j > 0) {
-            /* The layer was read once, into channel 0's row as indices. */
-            continue;
-        }
-        if (raw)
-            getDataForDisplay(b.r, row, readBand(m, j), b.xmap, b.first,
-                              b.last, W, m->low[j], m->high[j], o);
-        else
-            getDataForDisp(b.r, row, readBand(m, j), b.xmap, b.first, b.last,
-                           W, m->low[j], m->high[j], m->funcTable[j], o);
+        for (int x = 0; x < W; x++)
+            o[x] = m->block.palette[out[x]][comp];
     }
-    if (components) {
-        /* Each channel takes its colour-table component of the index. */
-        for (int j = b.channels - 1; j >= 0; j--) {
-            int comp = ((m->dispBands[j] % 3) + 3) % 3;
-            unsigned char *o = out + (size_t)j * W;
-            for (int x = 0; x < W; x++)
-                o[x] = m->block.palette[out[x]][comp];
+}
+
+/* Reads image row `row` for strip row i: copies of the shown parts of
+ * its lines, or (no copies) its channel values sampled here. */
+static void fetchRow(Build &b, int row, int i, unsigned char *out)
+{
+    const GimgMaster *m = b.m;
+    for (int k = 0; k < b.nreads; k++) {
+        const ChannelRead &rd = b.reads[k];
+        if (b.copyRaw) {
+            const unsigned char *line = b.r->getLine(b.r, row, rd.band, 1);
+            unsigned char *copy =
+                b.raw.data() + ((size_t)i * b.nreads + k) * b.spanBytes;
+            if (line)
+                std::memcpy(copy, line + b.spanFirstByte,
+                            (size_t)b.spanBytes);
+            else
+                std::memset(copy, 0, (size_t)b.spanBytes);
+        } else {
+            getDataForDisp(b.r, row, rd.band, b.xmap, b.first, b.last, b.W,
+                           m->low[rd.channel], m->high[rd.channel], rd.table,
+                           out + (size_t)rd.channel * b.W);
         }
     }
+    if (!b.copyRaw)
+        completeRow(b, out);
+}
+
+/* The channel values of strip row i from its fetched copies. */
+static void sampleRow(const Build &b, int i, unsigned char *out)
+{
+    const GimgMaster *m = b.m;
+    const RAMImage *r = b.r;
+    for (int k = 0; k < b.nreads; k++) {
+        const ChannelRead &rd = b.reads[k];
+        gimgSampleRow(b.raw.data() + ((size_t)i * b.nreads + k) * b.spanBytes,
+                      r->info.pixel, r->info.msbf, b.spanMap.data(), b.first,
+                      b.last, b.W, m->low[rd.channel], m->high[rd.channel],
+                      rd.table, out + (size_t)rd.channel * b.W);
+    }
+    completeRow(b, out);
 }
 
 /* The unfiltered channel values of the row above strip row i. */
@@ -485,36 +577,48 @@ static void packIndices(const Build &b, const unsigned char *index, int rows,
 /* Computes, turns and puts one strip of `rows` screen rows from y0. */
 static void renderStrip(Build &b, int y0, int rows)
 {
-    GimgMaster *m = b.m;
     int W = b.W;
     size_t rowBytes = (size_t)b.channels * W;
     double t = secondsNow();
 
     /* Read (calling thread). */
     int lastRead = b.haveCarry ? -1 : -2;
+    bool repeats = false;
     for (int i = 0; i < rows; i++) {
         int y = y0 + i;
         int row = b.ymap[y];
+        b.fetched[i] = false;
         if (row < 0 || row >= b.r->info.rows) {
             b.kinds[i] = ROW_BLACK;
-        } else if (y > 0 && row == b.ymap[y - 1]
-                   && b.mode != MODE_DITHER) {
+            continue;
+        }
+        if (y > 0 && row == b.ymap[y - 1] && b.mode != MODE_DITHER) {
             b.kinds[i] = ROW_COPY;
-        } else if (y > 0 && row == b.ymap[y - 1]) {
-            /* Dithering: the row above's values, dithered anew. */
-            b.kinds[i] = ROW_READ;
+            continue;
+        }
+        b.kinds[i] = ROW_READ;
+        b.above[i] = lastRead;
+        lastRead = i;
+        if (y > 0 && row == b.ymap[y - 1]) {
+            repeats = true;     /* dithering: the values of the row above */
+            continue;
+        }
+        fetchRow(b, row, i, b.values.data() + i * rowBytes);
+        b.fetched[i] = b.copyRaw;
+    }
+    if (b.copyRaw)
+        rowThreadsRun(rows, 16, [&](int begin, int end) {
+            for (int i = begin; i < end; i++)
+                if (b.fetched[i])
+                    sampleRow(b, i, b.values.data() + i * rowBytes);
+        });
+    for (int i = 0; repeats && i < rows; i++) {
+        int y = y0 + i;
+        if (b.kinds[i] == ROW_READ && y > 0 && b.ymap[y] == b.ymap[y - 1])
             std::memcpy(b.values.data() + i * rowBytes,
                         i > 0 ? b.values.data() + (i - 1) * rowBytes
                               : b.carry.data(),
                         rowBytes);
-            b.above[i] = lastRead;
-            lastRead = i;
-        } else {
-            b.kinds[i] = ROW_READ;
-            readRow(b, row, b.values.data() + i * rowBytes);
-            b.above[i] = lastRead;
-            lastRead = i;
-        }
     }
 
     /* Compute (workers, except error diffusion). */
@@ -589,7 +693,6 @@ static void renderStrip(Build &b, int y0, int rows)
     }
     renderTimes.compute += secondsNow() - t;
     transferPut(b, image, x, y, width, height);
-    (void)m;
 }
 
 /* Stipples the whole pixmap in the foreground colour. */
@@ -708,6 +811,9 @@ static Drawable renderPixmap(GimgMaster *m, GimgInstance *inst, RAMImage *r,
         b.previous.assign(rowBytes, 0);
     }
     b.firstFiltered = true;
+    b.fetched.resize((size_t)b.strip);
+    planReads(b);
+    planSpans(b);
     b.gc = XCreateGC(b.display, d, 0, nullptr);
 
     for (int y0 = 0; y0 < b.H; y0 += b.strip)

@@ -63,7 +63,7 @@ static const RimgSubCmd subCommands[] = {
     {"canvas", 4, rimgCaptureCanvas, nullptr, nullptr},
     {"data", 3, nullptr, dataAp, nullptr},
     {"dist", 3, nullptr, gdistAp, nullptr},
-    {"draw", 3, nullptr, nullptr, nullptr},
+    {"draw", 3, rimgDraw, nullptr, nullptr},
     {"egv", 3, nullptr, egvAp, nullptr},
     {"gfftrans", 3, nullptr, gFFTransAp, nullptr},
     {"gconv", 3, nullptr, gconvAp, nullptr},

@@ -30,6 +30,8 @@ RimgSubCmdProc rimgGetIndices, rimgSetIndices;
 RimgSubCmdProc rimgLock, rimgUnlock, rimgResident, rimgIsvalid;
 /* rimgCanvas.cpp, rimgWindow.cpp, rimgClipboard.cpp */
 RimgSubCmdProc rimgCaptureCanvas, rimgCaptureWindow, rimgCaptureClipboard;
+/* rimgDraw.cpp */
+RimgSubCmdProc rimgDraw;
 
 /* "Usage: <command> <subcommand><tail>" as the result; returns code. */
 int rimgUsage(Tcl_Interp *interp, const char **argv, const char *tail,

@@ -38,7 +38,8 @@ proc showImage {image} {
     after 30
     update
     set file [scratch shot[incr ::shots].xwd]
-    exec xwd -id [winfo id .shot.l] -silent -out $file
+    # Children run without the sanitizer runtime a sanitizer build preloads.
+    exec env -u LD_PRELOAD xwd -id [winfo id .shot.l] -silent -out $file
     .shot.l configure -image {}
     return $file
 }
@@ -84,5 +85,6 @@ proc oracleCase {path options xwd {colours 0} {extra {}}} {
 proc judge {cases} {
     set file [scratch cases.json]
     writeBytes $file "\[[join $cases ,\n]\]"
-    split [string trim [exec $::velkPython $::gimgOracle compare-all $file]] \n
+    split [string trim [exec env -u LD_PRELOAD $::velkPython $::gimgOracle \
+        compare-all $file]] \n
 }
