@@ -20,6 +20,7 @@
 #include "calc/calc.h"
 #include "comb/comb.h"
 #include "console/conStream.h"
+#include "console/velkCmd.h"
 #include "core/imgtype.h"
 #include "core/meter.h"
 #include "core/ramimg.h"
@@ -166,6 +167,7 @@ int appInit(Tcl_Interp *interp)
     if (rc == 0) {
         Tcl_CreateCommand(interp, "gimg", velkGimgCmd, nullptr,
                           gimgCmdDeleteProc);
+        velkCmdInit(interp);
         Tcl_Eval(interp, "wm iconify .");
         Tcl_ResetResult(interp);
         rc = Tcl_EvalEx(interp,
