@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 
+#include "core/fmt.h"
 #include "core/stdstream.h"
 #include "modules/geoCalc.h"
 #include "modules/geoCalcDialog.h"
@@ -39,12 +40,10 @@ static int geoCalcError(Tcl_Interp *interp, const std::string &message)
 static std::string geoCalcResult(const GeoCalcStore *store)
 {
     std::string out = "{";
-    char buf[96];
     for (size_t i = 0; i < store->recs.size(); i++) {
         const GeoCalcRec &r = store->recs[i];
-        std::snprintf(buf, sizeof buf, "%s{%d %.3f %.3f}", i ? " " : "",
-                      r.id, r.dx, r.dy);
-        out += buf;
+        /* A residual of a wild fit runs to hundreds of digits in %f. */
+        out += fmtString("%s{%d %.3f %.3f}", i ? " " : "", r.id, r.dx, r.dy);
     }
     out += "}";
     double c[GEO_MAX_TERMS];
@@ -53,8 +52,7 @@ static std::string geoCalcResult(const GeoCalcStore *store)
               : pass == 1 ? geoCalcGetY(store, c) : geoCalcGetMSR(store, c);
         out += " {";
         for (int k = 0; k < n; k++) {
-            std::snprintf(buf, sizeof buf, "%s%15.7E", k ? " " : "", c[k]);
-            out += buf;
+            out += fmtString("%s%15.7E", k ? " " : "", c[k]);
         }
         out += "}";
     }

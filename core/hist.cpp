@@ -521,12 +521,22 @@ Hist *ramImageHist(RAMImage *image, int mode, int stepX, int stepY)
  * Results:
  *	1, or 0 when no histogram can be had (outputs unchanged).
  * Side effects:
- *	Computes the image's histograms when they are not complete.
+ *	Computes the image's histograms when that band's (or band 0's) is not
+ *	valid.
  */
 int ramImageStats(RAMImage *image, int band, double *stdOut, double *meanOut,
                   double *minOut, double *maxOut)
 {
-    Hist *array = ramImageHist(image, 0, 1, 1);
+    if (!image)
+        return 0;
+    /* Only the band asked for is checked: a caller listing every band of
+     * an image of many thousand bands must not pay for all of them on
+     * each call. */
+    int nbands = std::max(image->info.nbands, 1);
+    Hist *array = image->histograms;
+    if (!array || !array[std::max(band, 0) % nbands].valid
+            || !array[0].valid)
+        array = ramImageHist(image, 0, 1, 1);
     if (!array)
         return 0;
     double mean, std, lo, hi;

@@ -220,14 +220,19 @@ static int readTiffVolume(int fd, TiffState *s, int volume, ImageInfo *info)
     }
     /* The file must hold the pixels it declares, but for a last row cut
      * short (compressed: as many as its bytes can expand to). */
-    int64_t bytes = block * rows, fileSize = tiffFileSize(fd);
-    int64_t least = compression == TIFF_PACKBITS ? bytes / PACKBITS_MAX_RATIO
-                                                 : bytes - block;
+    /* Rows of 1- and 4-bit pixels are one band wide in the layout, but
+     * every band is read from them: the declared area counts them all.
+     * Long double: a damaged sample count can pass 2^63 bytes. */
+    long double line = bits < 8 ? (long double)block * samples : block;
+    long double bytes = line * rows;
+    long double least = compression == TIFF_PACKBITS
+                            ? bytes / PACKBITS_MAX_RATIO : bytes - line;
+    int64_t fileSize = tiffFileSize(fd);
     if (fileSize >= 0 && least > fileSize) {
         stderrPrintf("Error in imgTiff: %ld x %ld pixels of %ld samples of"
-                     " %ld bits (%lld bytes) cannot come from %lld bytes of"
-                     " file.\n", columns, rows, samples, bits,
-                     (long long)bytes, (long long)fileSize);
+                     " %ld bits (%.0Lf bytes) cannot come from %lld bytes of"
+                     " file.\n", columns, rows, samples, bits, bytes,
+                     (long long)fileSize);
         return -1;
     }
 

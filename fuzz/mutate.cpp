@@ -307,13 +307,15 @@ int main(int argc, char **argv)
     std::string slowestName, biggestName;
     bool timeUp = false;
     for (int round = 0; !timeUp; round++) {
-        for (const std::string &file : files) {
-            std::vector<unsigned char> orig;
-            if (!readWhole(file, orig))
-                continue;
-            std::string name = baseName(file);
-            uint64_t h = nameHash(name);
-            for (int k = round == 0 ? -1 : 0; k < o.mutants; k++) {
+        /* Copy by copy over all files, so that a timed pass reaches
+         * every file before it makes a second copy of any. */
+        for (int k = round == 0 ? -1 : 0; k < o.mutants && !timeUp; k++) {
+            for (const std::string &file : files) {
+                std::vector<unsigned char> orig;
+                if (!readWhole(file, orig))
+                    continue;
+                std::string name = baseName(file);
+                uint64_t h = nameHash(name);
                 Mutant m;
                 if (k < 0)
                     m = {orig, "whole"};
@@ -352,10 +354,10 @@ int main(int argc, char **argv)
                                 r.ok ? (r.err ? ramimgError(r.err) : "read")
                                      : r.why.c_str(),
                                 r.seconds, (long long)r.maxrssKiB);
-            }
-            if (o.seconds > 0 && now() - start >= o.seconds) {
-                timeUp = true;
-                break;
+                if (o.seconds > 0 && now() - start >= o.seconds) {
+                    timeUp = true;
+                    break;
+                }
             }
         }
         rounds++;

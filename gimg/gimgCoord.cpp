@@ -12,6 +12,7 @@
 
 #include <strings.h>
 
+#include "core/fmt.h"
 #include "gimg/gimgInt.h"
 
 /* Unturned screen point of pixmap point (x, y) for rotation r in a
@@ -151,9 +152,7 @@ static int convertPairs(GimgMaster *m, int argc, const char **argv,
             return TCL_ERROR;
         double ox, oy;
         convert(m, x, y, &ox, &oy);
-        char buf[128];
-        std::snprintf(buf, sizeof buf, "%-.3f %-.3f ", ox, oy);
-        out += buf;
+        out += fmtString("%-.3f %-.3f ", ox, oy);
     }
     Tcl_SetObjResult(interp, Tcl_NewStringObj(out.c_str(), -1));
     return TCL_OK;
@@ -239,11 +238,11 @@ int gimgBitmap2MapXY(GimgMaster *m, int argc, const char **argv)
     double c, r;
     if (bitmapPoint(m, argc, argv, 0, &c, &r) != TCL_OK)
         return TCL_ERROR;
-    char buf[96];
-    std::snprintf(buf, sizeof buf, "%13.3f %13.3f",
-                  m->block.x0 + c * m->block.dx,
-                  m->block.y0 - r * m->block.dy);
-    Tcl_SetObjResult(m->interp, Tcl_NewStringObj(buf, -1));
+    /* Any magnitude in full: %f of a large value runs to many digits. */
+    std::string text = fmtString("%13.3f %13.3f",
+                                 m->block.x0 + c * m->block.dx,
+                                 m->block.y0 - r * m->block.dy);
+    Tcl_SetObjResult(m->interp, Tcl_NewStringObj(text.c_str(), -1));
     return TCL_OK;
 }
 

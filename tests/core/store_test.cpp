@@ -373,5 +373,12 @@ TEST(createRAMImage, FilesMustHoldTheLinesTheyDeclare)
     EXPECT_EQ(out.err(), "Error in imgTiff: 37 x 23 pixels of 64769 samples"
               " of 16 bits (110236838 bytes) cannot come from 1848 bytes of"
               " file.\n");
+    // 4-bit rows are one band wide, yet every band is read from them.
+    out.clear();
+    EXPECT_EQ(openFile(nullptr, std::string(VELK_CORPUS_DIR)
+                       + "/bad_tiff_4bits_many_samples.tif", &err), nullptr);
+    EXPECT_EQ(out.err(), "Error in imgTiff: 16 x 12 pixels of 65529 samples"
+              " of 4 bits (6290784 bytes) cannot come from 387 bytes of"
+              " file.\n");
     EXPECT_EQ(getRAMImage(), nullptr);
 }
