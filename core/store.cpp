@@ -25,7 +25,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cassert>
@@ -34,6 +33,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/bigBuffer.h"
 #include "core/hist.h"
 #include "core/imgFormat.h"
 #include "core/imgtype.h"
@@ -165,19 +165,14 @@ static int64_t cacheLimit(void)
     return bufLimit;
 }
 
-/* Allocates a cache block.  Large blocks are aligned for transparent
- * huge pages and advised to use them: first touching tens of megabytes
- * page by page costs more than decoding a whole JPEG into them. */
+/* Allocates a cache block; large blocks in huge pages (first touching
+ * tens of megabytes page by page costs more than decoding a whole JPEG
+ * into them). */
 static void *cacheAlloc(int64_t bytes)
 {
-    const int64_t huge = (int64_t)2 << 20;
-    if (bytes < 2 * huge)
+    if (bytes < ((int64_t)4 << 20))
         return std::malloc((size_t)bytes);
-    void *mem = nullptr;
-    if (posix_memalign(&mem, (size_t)huge, (size_t)bytes) != 0)
-        return nullptr;
-    madvise(mem, (size_t)bytes, MADV_HUGEPAGE);
-    return mem;
+    return bigBufferAlloc((size_t)bytes);
 }
 
 /* A built cache, not yet installed in a record. */
