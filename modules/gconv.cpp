@@ -23,12 +23,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
 #include <string>
 #include <strings.h>
 #include <vector>
 
+#include "core/bigBuffer.h"
 #include "core/hist.h"
 #include "core/imgtype.h"
 #include "core/lineAccess.h"
@@ -156,7 +158,10 @@ void gconvWeights(ConvKernel *k, int normalise, int feedback)
  * --------------------------------------------------------------------- */
 
 /* Eight outputs at a time, each summed in registers over the whole
- * window in the order of the weights (as the plain loop for the rest). */
+ * window in the order of the weights (as the plain loop for the rest).
+ * Four groups of eight go side by side: one group's sums form a chain of
+ * dependent additions whose latency, not the arithmetic, would bound the
+ * loop. */
 typedef float ConvLanes __attribute__((vector_size(8 * sizeof(float))));
 
 __attribute__((target_clones("avx2", "default")))
@@ -166,6 +171,27 @@ void gconv2DRow(const ConvKernel *k, const float *const *rows, int count,
     const int nx = k->nx, ny = k->ny;
     const int lanes = (int)(sizeof(ConvLanes) / sizeof(float));
     int c = 0;
+    for (; c + 4 * lanes <= count; c += 4 * lanes) {
+        ConvLanes s0 = {}, s1 = {}, s2 = {}, s3 = {};
+        for (int i = 0; i < ny; i++) {
+            const float *x = rows[i] + c, *w = k->weights + i * nx;
+            for (int j = 0; j < nx; j++) {
+                ConvLanes v0, v1, v2, v3;
+                std::memcpy(&v0, x + j, sizeof v0);
+                std::memcpy(&v1, x + j + lanes, sizeof v1);
+                std::memcpy(&v2, x + j + 2 * lanes, sizeof v2);
+                std::memcpy(&v3, x + j + 3 * lanes, sizeof v3);
+                s0 = s0 + w[j] * v0;
+                s1 = s1 + w[j] * v1;
+                s2 = s2 + w[j] * v2;
+                s3 = s3 + w[j] * v3;
+            }
+        }
+        std::memcpy(out + c, &s0, sizeof s0);
+        std::memcpy(out + c + lanes, &s1, sizeof s1);
+        std::memcpy(out + c + 2 * lanes, &s2, sizeof s2);
+        std::memcpy(out + c + 3 * lanes, &s3, sizeof s3);
+    }
     for (; c + lanes <= count; c += lanes) {
         ConvLanes sum = {};
         for (int i = 0; i < ny; i++) {
@@ -295,13 +321,23 @@ static void readPaddedRow(ConvRun &g, int row, int band, float *out)
     std::fill(out + (hi - first), out + width, out[hi - 1 - first]);
 }
 
+/* One block of the window in flight: padded input rows of every band
+ * (the block's rows and the ny - 1 below them) and its output rows. */
+struct ConvBlock {
+    float *input = nullptr, *output = nullptr;
+    int r0 = 0, count = 0;
+};
+
 /*
  * convolve --
- *	Slides the ring of padded rows down the window block by block: the
- *	rows the block needs beyond those kept from the previous block are
- *	read, the block's output rows computed on the row threads (1Ds:
- *	first the new rows filtered along the row, then the columns), and
- *	written row by row.
+ *	Slides down the window block by block.  Block k is computed on the
+ *	row threads from one ConvBlock while the calling thread writes block
+ *	k - 1 from the other and reads block k + 1 into it (the ny - 1 rows
+ *	the two blocks share are copied, so each input row is read once).
+ *	When the output is the input record, each block is written before the
+ *	next is read, as rows read later may be rows just written.  A 1Ds
+ *	kernel filters along the rows first, each slice the rows it needs, so
+ *	the arithmetic of a row never depends on the slicing.
  * Results:
  *	1, or 0 when the user asked to abort.
  */
@@ -311,42 +347,68 @@ static int convolve(ConvRun &g)
     const int nb = (int)g.inBands.size();
     const int width = g.columns + k.nx - 1;
     const bool separable = k.type == KERNEL_1DS;
-    /* a ring row: padded input (width) or, for 1Ds, filtered (columns) */
-    const int ringWidth = separable ? g.columns : width;
+    const bool overlap = g.in != g.out.image;
     const int block = (int)std::clamp<long>(
         GCONV_RING_FLOATS / ((long)width * nb) - (k.ny - 1), 1, 256);
-    const int ringRows = block + k.ny - 1;
-    /* not zeroed: every value is written before it is read */
-    std::unique_ptr<float[]> ring(new float[(size_t)nb * ringRows * ringWidth]);
-    std::unique_ptr<float[]> outRows(new float[(size_t)nb * block * g.columns]);
-    std::unique_ptr<float[]> padded(new float[separable ? (size_t)width * ringRows : 1]);
-    auto ringRow = [&](int b, int i) {
-        return ring.get() + ((size_t)b * ringRows + i) * ringWidth;
+    const int blockRows = block + k.ny - 1;
+    /* one allocation, not zeroed: every value is written before it is read */
+    const size_t inputFloats = (size_t)nb * blockRows * width;
+    const size_t outputFloats = (size_t)nb * block * g.columns;
+    std::unique_ptr<float, decltype(&std::free)> memory(
+        static_cast<float *>(bigBufferAlloc(
+            sizeof(float) * 2 * (inputFloats + outputFloats))),
+        &std::free);
+    if (!memory)
+        throw std::bad_alloc();
+    ConvBlock blocks[2];
+    for (int i = 0; i < 2; i++) {
+        blocks[i].input = memory.get() + i * inputFloats;
+        blocks[i].output = memory.get() + 2 * inputFloats + i * outputFloats;
+    }
+    auto inputRow = [&](const ConvBlock &b, int band, int i) {
+        return b.input + ((size_t)band * blockRows + i) * width;
     };
-    int kept = 0;   /* ring rows kept from the previous block, at the top */
-    for (int r0 = 0; r0 < g.rows; r0 += block) {
-        const int count = std::min(block, g.rows - r0);
-        const int need = count + k.ny - 1;
-        for (int b = 0; b < nb; b++) {
+    auto outputRow = [&](const ConvBlock &b, int band, int r) {
+        return b.output + ((size_t)band * block + r) * g.columns;
+    };
+    auto read = [&](ConvBlock &b, const ConvBlock *above, int r0) {
+        b.r0 = r0;
+        b.count = std::min(block, g.rows - r0);
+        int kept = above ? k.ny - 1 : 0;
+        for (int band = 0; band < nb; band++) {
+            if (kept)
+                std::memcpy(inputRow(b, band, 0), inputRow(*above, band, above->count),
+                            sizeof(float) * (size_t)kept * width);
             int top = g.ir + r0 - k.ny / 2;
-            for (int i = kept; i < need; i++)
-                readPaddedRow(g, top + i, g.inBands[b],
-                              separable ? padded.get() + (size_t)i * width
-                                        : ringRow(b, i));
-            if (separable)
-                rowThreadsRun(need - kept, 8, [&](int begin, int end) {
-                    for (int i = kept + begin; i < kept + end; i++)
-                        rowConv(k.weights, k.nx, padded.get() + (size_t)i * width,
-                                g.columns, ringRow(b, i));
-                });
+            for (int i = kept; i < b.count + k.ny - 1; i++)
+                readPaddedRow(g, top + i, g.inBands[band], inputRow(b, band, i));
         }
-        rowThreadsRun(count, 4, [&](int begin, int end) {
+    };
+    auto write = [&](const ConvBlock &b) {
+        for (int r = 0; r < b.count; r++)
+            for (int band = 0; band < nb; band++)
+                putFloatBILData(g.out.image, g.or_ + b.r0 + r, g.oc, g.columns,
+                                g.outBands[band], outputRow(b, band, r));
+    };
+    read(blocks[0], nullptr, 0);
+    for (int n = 0;; n++) {
+        ConvBlock &cur = blocks[n % 2], &other = blocks[(n + 1) % 2];
+        std::function<void(int, int)> compute = [&](int begin, int end) {
             std::vector<const float *> window(k.ny);
-            for (int b = 0; b < nb; b++)
+            std::vector<float> filtered;
+            if (separable)
+                filtered.resize((size_t)(end - begin + k.ny - 1) * g.columns);
+            for (int band = 0; band < nb; band++) {
+                if (separable)
+                    for (int i = begin; i < end + k.ny - 1; i++)
+                        rowConv(k.weights, k.nx, inputRow(cur, band, i), g.columns,
+                                filtered.data() + (size_t)(i - begin) * g.columns);
                 for (int r = begin; r < end; r++) {
                     for (int i = 0; i < k.ny; i++)
-                        window[i] = ringRow(b, r + i);
-                    float *o = outRows.get() + ((size_t)b * block + r) * g.columns;
+                        window[i] = separable
+                            ? filtered.data() + (size_t)(r - begin + i) * g.columns
+                            : inputRow(cur, band, r + i);
+                    float *o = outputRow(cur, band, r);
                     switch (k.type) {
                     case KERNEL_2D:
                         gconv2DRow(&k, window.data(), g.columns, o);
@@ -362,24 +424,34 @@ static int convolve(ConvRun &g)
                         break;
                     }
                 }
-        });
-        for (int r = 0; r < count; r++)
-            for (int b = 0; b < nb; b++)
-                putFloatBILData(g.out.image, g.or_ + r0 + r, g.oc, g.columns,
-                                g.outBands[b],
-                                outRows.get() + ((size_t)b * block + r) * g.columns);
-        /* the next block starts `count` rows further down: its first
-         * ny - 1 rows are the last ones of this block */
-        kept = k.ny - 1;
-        for (int b = 0; b < nb && kept > 0; b++)
-            std::memmove(ringRow(b, 0), ringRow(b, count),
-                         sizeof(float) * (size_t)kept * ringWidth);
-        if (!moduleMeterRow(&g.meter, r0 + count, g.rows)) {
+            }
+        };
+        const bool last = cur.r0 + cur.count >= g.rows;
+        if (overlap) {
+            bool started = rowThreadsStart(cur.count, 4, compute);
+            if (n > 0)
+                write(other);
+            if (!last)
+                read(other, &cur, cur.r0 + cur.count);
+            if (started)
+                rowThreadsFinish();
+            else
+                compute(0, cur.count);
+            if (last)
+                write(cur);
+        } else {
+            rowThreadsRun(cur.count, 4, compute);
+            write(cur);
+            if (!last)
+                read(other, &cur, cur.r0 + cur.count);
+        }
+        if (!moduleMeterRow(&g.meter, cur.r0 + cur.count, g.rows)) {
             moduleReportCanceled(g.command);
             return 0;
         }
+        if (last)
+            return 1;
     }
-    return 1;
 }
 
 /* Reads the kernel text: inline after "@", else the file's contents.
