@@ -123,8 +123,6 @@ bool rowThreadsStart(int n, int minSlice,
     if (n <= 0 || holdsPool)
         return false;
     int slices = sliceCount(n, minSlice);
-    if (slices <= 1)
-        return false;
     Pool &p = pool();
     {
         std::lock_guard<std::mutex> g(p.lock);
@@ -162,7 +160,7 @@ void rowThreadsRun(int n, int minSlice,
 {
     if (n <= 0)
         return;
-    if (rowThreadsStart(n, minSlice, body))
+    if (sliceCount(n, minSlice) > 1 && rowThreadsStart(n, minSlice, body))
         rowThreadsFinish();
     else
         body(0, n);

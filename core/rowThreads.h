@@ -28,9 +28,11 @@ void rowThreadsRun(int n, int minSlice,
 /* The same job split in two, so the caller can read and write the store
  * while the workers compute: rowThreadsStart hands the slices to the
  * workers and returns at once; rowThreadsFinish takes the slices still
- * unclaimed on the caller and returns when all are done.  body must live
- * until rowThreadsFinish returns.  Results: false when nothing was
- * started (one thread, a range of one slice, or the pool busy): the
+ * unclaimed on the caller and returns when all are done.  A range of one
+ * slice goes to a worker whole, so a task that cannot be sliced still
+ * overlaps the caller's work.  body must live until rowThreadsFinish
+ * returns; a rowThreadsRun inside it runs on its own thread.  Results:
+ * false when nothing was started (one thread, or the pool busy): the
  * caller then runs body(0, n) itself, and rowThreadsFinish does nothing. */
 bool rowThreadsStart(int n, int minSlice,
                      const std::function<void(int begin, int end)> &body);

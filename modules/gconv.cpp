@@ -4,12 +4,12 @@
  *	The convolution module behind `rimage gconv`.  The kernel comes from
  *	a file or inline text; each selected input band of a window is
  *	filtered into its output band at the output window, rows and columns
- *	outside the image repeating the edge.  Input rows are kept in a ring
- *	of padded rows per band that slides down the window, so that each
- *	input row is read once and the output may be the input itself.  The
- *	store is read and written on the calling thread; the output rows of a
- *	block are computed on the row threads (core/rowThreads.h), each by the
- *	same arithmetic, so the results do not depend on the thread count.
+ *	outside the image repeating the edge.  Blocks of padded input rows
+ *	slide down the window, each input row read once, and the output may
+ *	be the input itself.  The store is read and written on the calling
+ *	thread while the output rows of the block before are computed on the
+ *	row threads (core/rowThreads.h), each row by the same arithmetic, so
+ *	the results do not depend on the thread count.
  *	Relies on the module frame (options, band lists, meter, outputs) and
  *	the line access of the store.
  */
@@ -40,7 +40,7 @@
 #include "core/stdstream.h"
 #include "modules/moduleFrame.h"
 
-/* Output rows computed per block: about 1 MiB of ring per block. */
+/* Output rows computed per block: about 1 MiB of input rows per block. */
 static const long GCONV_RING_FLOATS = 1L << 18;
 
 /* ---------------------------------------------------------------------

@@ -29,6 +29,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <strings.h>
 #include <vector>
@@ -38,6 +39,7 @@
 #include "core/imgtype.h"
 #include "core/lineAccess.h"
 #include "core/meter.h"
+#include "core/rowThreads.h"
 #include "core/ramimg.h"
 #include "core/stdstream.h"
 #include "formats/fft.h"
@@ -253,7 +255,7 @@ struct FFTRun {
     unsigned char head[FFT_HEADER_SIZE]; /* the output's header */
     FFTFilter filter;
     bool filtered = false;
-    std::vector<float> buffer;      /* the working block */
+    std::vector<float> buffer;      /* two working blocks */
     int blockRows = 0;              /* rows of a row-pass block */
     int stripColumns = 0;           /* columns of a column-pass strip */
     ModuleMeter meter;
@@ -409,7 +411,11 @@ static bool readRows(FFTRun &g, FFTPlace from, int first, int count,
  *	before an inverse transform or after a forward one, transformed and
  *	written.  The plan's last pass converts to power/phase when the
  *	result is of such a type and keeps the header statistics (a strip's
- *	row segment after row segment, a block's rows one by one).
+ *	row segment after row segment, a block's rows one by one).  Block k
+ *	is computed on a worker from one half of the buffer while the calling
+ *	thread writes block k - 1 from the other half and reads block k + 1
+ *	into it; blocks are computed and written in order, so the statistics
+ *	are kept in the same order as by one thread.
  * Results:
  *	false after a read error or an abort.
  */
@@ -423,16 +429,13 @@ static bool runPass(FFTRun &g, const FFTPass &pass, bool sourcePP,
     const int step = columns ? g.stripColumns : g.blockRows;
     const int extent = columns ? g.Q : g.P;
     const bool toPP = pass.last && fftTypeIsPP(outType);
-    float *buffer = g.buffer.data();
+    float *const halves[2] = {g.buffer.data(), g.buffer.data() + g.buffer.size() / 2};
     assert(!columns || (pass.from == PLACE_STRIPS && pass.to == PLACE_STRIPS));
-    for (int first = 0; first < extent; first += step) {
+    auto compute = [&](float *buffer, int first) {
         int count = std::min(step, extent - first);
         long values = (long)count * (columns ? g.P : g.Q);
         int col0 = columns ? first : 0, cols = columns ? count : g.Q;
         int row0 = columns ? 0 : first, rows = columns ? g.P : count;
-        if (!(columns ? stripWhole(g, buffer, first / step, false)
-                      : readRows(g, pass.from, first, count, buffer)))
-            return false;
         if (sourcePP)
             ppTOri(buffer, values);
         if (pass.proc && pass.sign <= 0)
@@ -447,17 +450,40 @@ static bool runPass(FFTRun &g, const FFTPass &pass, bool sourcePP,
             riTOpp(buffer, values);
         if (columns && pass.last)
             statFFTRows(g.head, g.P, count, buffer);
-        bool ok = true;
+    };
+    auto read = [&](float *buffer, int first) {
+        int count = std::min(step, extent - first);
+        return columns ? stripWhole(g, buffer, first / step, false)
+                       : readRows(g, pass.from, first, count, buffer);
+    };
+    auto write = [&](float *buffer, int first) {
+        int count = std::min(step, extent - first);
         if (columns)
-            ok = stripWhole(g, buffer, first / step, true);
-        else if (pass.to == PLACE_ROWS)
+            return stripWhole(g, buffer, first / step, true);
+        if (pass.to == PLACE_ROWS) {
             PutFFTFileBlock(g.head, g.outFd, buffer, first, count, pass.last);
+            return true;
+        }
+        return stripRows(g, buffer, first, count, true);
+    };
+    if (!read(halves[0], 0))
+        return false;
+    for (int k = 0, first = 0; first < extent; k++, first += step) {
+        float *cur = halves[k % 2], *other = halves[(k + 1) % 2];
+        std::function<void(int, int)> task = [&](int, int) { compute(cur, first); };
+        bool started = rowThreadsStart(1, 1, task);
+        /* the caller's transfers; the task is finished whatever they give */
+        bool ok = k == 0 || write(other, first - step);
+        ok = ok && (first + step >= extent || read(other, first + step));
+        if (started)
+            rowThreadsFinish();
         else
-            ok = stripRows(g, buffer, first, count, true);
+            compute(cur, first);
         if (!ok || !fftStep(g))
             return false;
     }
-    return true;
+    const int lastFirst = (extent - 1) / step * step;
+    return write(halves[((extent - 1) / step) % 2], lastFirst);
 }
 
 /* Sizes the blocks from the budget (never more than the whole output)
@@ -473,7 +499,7 @@ static bool allocGFFT(FFTRun &g)
     g.stripColumns = (int)std::max(1L, std::min<long>(width / 2, g.Q));
     size_t need = std::max((size_t)g.blockRows * g.Q, (size_t)g.stripColumns * g.P);
     try {
-        g.buffer.resize(2 * need);
+        g.buffer.resize(2 * 2 * need);     /* two blocks: one computed, one moved */
     } catch (...) {
         stderrPrintf("Error in allocGFFT!\n");
         return false;
