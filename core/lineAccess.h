@@ -8,6 +8,8 @@
 #ifndef VELK_LINEACCESS_H
 #define VELK_LINEACCESS_H
 
+#include <cstddef>
+
 #include "ramimg.h"
 
 /* The record's line operations for file and plain memory layouts. */
@@ -45,6 +47,13 @@ void putByteBILData(RAMImage *r, int line, int first, int count, int band,
                     const unsigned char *in);
 void putUSHORTBILData(RAMImage *r, int line, int first, int count, int band,
                       const unsigned short *in);
+
+/* Runs of whole lines of one band as floats, line i at buf + i * stride
+ * (host-order FLOAT files move without passing through the cache). */
+void readFloatBILLines(RAMImage *r, int line, int n, int band, float *out,
+                       size_t stride);
+void writeFloatBILLines(RAMImage *r, int line, int n, int band,
+                        const float *in, size_t stride);
 
 /* Pixel-interleaved access. */
 void readFloatBIPData(RAMImage *r, int line, int first, int count, int step,

@@ -35,6 +35,11 @@
  *     getRAMImageLine without recursion, also when the store calls it.
  *  6. Lines outside the image read and write a scratch line, never a
  *     slot.
+ *  7. Runs of whole lines whose file bytes are the caller's floats (host-
+ *     order FLOAT by band lines) bypass the cache where it does not hold
+ *     them: a module streaming a large band then pays one copy, by the
+ *     kernel, instead of two.  A cached line is used, or updated, in its
+ *     slot, so the cache never holds a line older than the file.
  */
 #include "core/lineAccess.h"
 
@@ -258,6 +263,124 @@ static void readBandLines(RAMImage *r, int y, int b)
         r->slotMap[slot] = k;
         fileToHost(r, slotLine(r, slot), bytes);
     }
+}
+
+/* ---------------------------------------------------------------------
+ * Runs of whole float lines straight between file and caller (note 7)
+ * --------------------------------------------------------------------- */
+
+/* True when whole lines of band b of r move between the file and a float
+ * buffer byte for byte: a band-sequential or by-line file of host-order
+ * FLOAT whose lines have no padding, with no format code running. */
+static bool directFloatLines(const RAMImage *r, int line, int n, int b)
+{
+    const ImageInfo &info = r->info;
+    int layout = imgLayout(info.imgid);
+    return r->fd >= 0 && r->slotMap && r->slotCount > 0
+           && r->getLine == getRAMImageLine
+           && (layout == LAYOUT_BSQ || layout == LAYOUT_BIL)
+           && info.pixel == PIXEL_FLOAT && !pixelSwapNeeded(&info)
+           && info.nindices < 1 && info.block == r->lineBytes
+           && (int64_t)r->lineBytes == (int64_t)info.columns * 4
+           && n > 0 && lineInImage(r, line, b) && n <= info.rows - line
+           && !recordBusy(r);
+}
+
+/* Moves the lines of `iov` (consecutive in the file from pos) as one
+ * transfer.  Results: how many whole lines moved. */
+static int moveLineRun(RAMImage *r, std::vector<iovec> &iov, int64_t pos,
+                       bool write)
+{
+    size_t lines = iov.size();
+    int64_t moved = moveVector(r->fd, iov, pos, write);
+    iov.clear();
+    return (int)std::min<int64_t>(moved / r->lineBytes, (int64_t)lines);
+}
+
+/*
+ * readFloatBILLines, writeFloatBILLines --
+ *	Whole lines line .. line + n - 1 of one band as floats, line i at
+ *	buf + i * stride.  Where the file holds them as such, lines not in
+ *	the cache move straight between file and buffer, one transfer per
+ *	run of lines adjacent in the file; cached lines (which may hold
+ *	changes not yet written) are copied from or into their slots.
+ *	Otherwise, and for lines a short transfer left out, line by line as
+ *	readFloatBILData and putFloatBILData.
+ */
+void readFloatBILLines(RAMImage *r, int line, int n, int band, float *out,
+                       size_t stride)
+{
+    const int columns = r->info.columns;
+    if (!directFloatLines(r, line, n, band)) {
+        for (int i = 0; i < n; i++)
+            readFloatBILData(r, line + i, 0, columns, band, out + i * stride);
+        return;
+    }
+    std::vector<iovec> iov;
+    int first = 0;
+    int64_t pos = 0;
+    auto finish = [&](void) {
+        int run = (int)iov.size();
+        if (run == 0)
+            return;
+        for (int i = first + moveLineRun(r, iov, pos, false); i < first + run; i++)
+            readFloatBILData(r, line + i, 0, columns, band, out + i * stride);
+    };
+    for (int i = 0; i < n; i++) {
+        int key = (line + i) * r->info.nbands + band, slot = key % r->slotCount;
+        if (r->slotMap[slot] == key) {
+            finish();
+            std::memcpy(out + i * stride, slotLine(r, slot), (size_t)r->lineBytes);
+            continue;
+        }
+        int64_t at = bandLinePos(r, line + i, band);
+        if (!iov.empty() && at != pos + (int64_t)iov.size() * r->lineBytes)
+            finish();
+        if (iov.empty()) {
+            first = i;
+            pos = at;
+        }
+        iov.push_back({out + i * stride, (size_t)r->lineBytes});
+    }
+    finish();
+}
+
+void writeFloatBILLines(RAMImage *r, int line, int n, int band,
+                        const float *in, size_t stride)
+{
+    const int columns = r->info.columns;
+    if (!directFloatLines(r, line, n, band)) {
+        for (int i = 0; i < n; i++)
+            putFloatBILData(r, line + i, 0, columns, band, in + i * stride);
+        return;
+    }
+    std::vector<iovec> iov;
+    int64_t pos = 0;
+    bool failed = false;
+    auto finish = [&](void) {
+        int run = (int)iov.size();
+        if (run > 0 && moveLineRun(r, iov, pos, true) < run && !failed) {
+            stderrPrintf("Error in writing image: %s\n", r->info.fileName);
+            failed = true;
+        }
+    };
+    for (int i = 0; i < n; i++) {
+        int key = (line + i) * r->info.nbands + band, slot = key % r->slotCount;
+        const float *from = in + i * stride;
+        if (r->slotMap[slot] == key) {
+            finish();
+            std::memcpy(slotLine(r, slot), from, (size_t)r->lineBytes);
+            ramImageSetDirty(r, slot);
+            continue;
+        }
+        int64_t at = bandLinePos(r, line + i, band);
+        if (!iov.empty() && at != pos + (int64_t)iov.size() * r->lineBytes)
+            finish();
+        if (iov.empty())
+            pos = at;
+        iov.push_back({const_cast<float *>(from), (size_t)r->lineBytes});
+    }
+    finish();
 }
 
 /* ---------------------------------------------------------------------

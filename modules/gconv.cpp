@@ -306,19 +306,36 @@ struct ConvRun {
     }
 };
 
-/* Reads input row `row` (clamped to the image) of a band into a padded
- * row of the window: columns ic - nx/2 .. clamped, the edges repeated. */
-static void readPaddedRow(ConvRun &g, int row, int band, float *out)
+/* Reads input rows row .. row + count - 1 (each clamped to the image) of
+ * a band into padded rows of the window, `width` floats apart: columns
+ * ic - nx/2 .., the edges repeated.  Rows inside the image whose padded
+ * row spans the whole image row are read as one run. */
+static void readPaddedRows(ConvRun &g, int row, int count, int band,
+                           float *out)
 {
     RAMImage *r = g.in;
+    const int rows = r->info.rows;
     const int width = g.columns + g.kernel.nx - 1;
     const int first = g.ic - g.kernel.nx / 2;
-    row = std::clamp(row, 0, r->info.rows - 1);
-    int lo = std::max(first, 0);
-    int hi = std::min(first + width, r->info.columns);  /* one past */
-    readFloatBILData(r, row, lo, hi - lo, band, out + (lo - first));
-    std::fill(out, out + (lo - first), out[lo - first]);
-    std::fill(out + (hi - first), out + width, out[hi - 1 - first]);
+    const int lo = std::max(first, 0);
+    const int hi = std::min(first + width, r->info.columns);  /* one past */
+    const bool whole = lo == 0 && hi == r->info.columns;
+    for (int i = 0; i < count;) {
+        int y = row + i;
+        int run = whole && y >= 0 && y < rows ? std::min(count - i, rows - y) : 1;
+        float *o = out + (size_t)i * width;
+        if (whole)
+            readFloatBILLines(r, std::clamp(y, 0, rows - 1), run, band,
+                              o + (lo - first), (size_t)width);
+        else
+            readFloatBILData(r, std::clamp(y, 0, rows - 1), lo, hi - lo, band,
+                             o + (lo - first));
+        for (int j = 0; j < run; j++, o += width) {
+            std::fill(o, o + (lo - first), o[lo - first]);
+            std::fill(o + (hi - first), o + width, o[hi - 1 - first]);
+        }
+        i += run;
+    }
 }
 
 /* One block of the window in flight: padded input rows of every band
@@ -379,12 +396,19 @@ static int convolve(ConvRun &g)
             if (kept)
                 std::memcpy(inputRow(b, band, 0), inputRow(*above, band, above->count),
                             sizeof(float) * (size_t)kept * width);
-            int top = g.ir + r0 - k.ny / 2;
-            for (int i = kept; i < b.count + k.ny - 1; i++)
-                readPaddedRow(g, top + i, g.inBands[band], inputRow(b, band, i));
+            readPaddedRows(g, g.ir + r0 - k.ny / 2 + kept, b.count + k.ny - 1 - kept,
+                           g.inBands[band], inputRow(b, band, kept));
         }
     };
+    /* one band over the output's whole rows: a run of lines at once */
+    const bool wholeLines = nb == 1 && g.oc == 0
+                            && g.columns == g.out.image->info.columns;
     auto write = [&](const ConvBlock &b) {
+        if (wholeLines) {
+            writeFloatBILLines(g.out.image, g.or_ + b.r0, b.count, g.outBands[0],
+                               outputRow(b, 0, 0), (size_t)g.columns);
+            return;
+        }
         for (int r = 0; r < b.count; r++)
             for (int band = 0; band < nb; band++)
                 putFloatBILData(g.out.image, g.or_ + b.r0 + r, g.oc, g.columns,
