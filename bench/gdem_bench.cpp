@@ -32,13 +32,6 @@
 #include "modules/gdem.h"
 #include "benchClock.h"
 
-/* CPU seconds of this process, every thread included. */
-static double processCpuSeconds(void)
-{
-    timespec t;
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return t.tv_sec + t.tv_nsec * 1e-9;
-}
 
 /* Writes the DEM through the store: ridges and valleys in metres. */
 static bool makeDem(const std::string &path, int size)

@@ -39,12 +39,6 @@ static const int SIDE = 2000, BANDS = 4;
 static const char *input = "/tmp/velk_georef_bench_in.lan";
 static const char *params = "/tmp/velk_georef_bench.par";
 
-static double processCpuSeconds(void)
-{
-    timespec t;
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return t.tv_sec + t.tv_nsec * 1e-9;
-}
 
 static ImageInfo sceneInfo(const char *path)
 {

@@ -30,12 +30,6 @@
 #include "benchClock.h"
 #include "benchImage.h"
 
-static double processSeconds(void)
-{
-    timespec t;
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return t.tv_sec + t.tv_nsec * 1e-9;
-}
 
 /* The same transform of the whole image as one block in memory: true when
  * the file holds exactly its values. */
@@ -74,13 +68,13 @@ int benchMain(Tcl_Interp *, int argc, char **argv)
     for (int i = 0; i < repeats; i++) {
         const char *words[] = {"-in", img.c_str(), "-out", fft.c_str(),
                                "-op", "XYRI"};
-        double w0 = wallSeconds(), c0 = processSeconds();
+        double w0 = wallSeconds(), c0 = processCpuSeconds();
         if (gFFTransAp("rimage gfftrans", 6, words) != 1) {
             std::fprintf(stderr, "gfftrans failed\n");
             return 1;
         }
         bestWall = std::min(bestWall, wallSeconds() - w0);
-        bestCpu = std::min(bestCpu, processSeconds() - c0);
+        bestCpu = std::min(bestCpu, processCpuSeconds() - c0);
     }
     double mpx = (double)size * size / 1e6;
     std::printf("gfftrans XYRI %dx%d, file to file: %.3f s wall, %.3f s CPU "

@@ -39,14 +39,6 @@
 
 namespace {
 
-/* Seconds of CPU of the whole process (the renderer's workers included). */
-double processCpuSeconds(void)
-{
-    timespec t;
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return t.tv_sec + t.tv_nsec * 1e-9;
-}
-
 /* A BIL file of BYTE bands with the raw header: smooth structure plus
  * noise, so that the histograms are far from flat. */
 bool makeScene(const std::string &path, int columns, int rows, int nbands)

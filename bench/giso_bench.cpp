@@ -36,12 +36,6 @@
 
 static const int SIDE = 4000, BANDS = 4, CLASSES = 16;
 
-static double processCpuSeconds(void)
-{
-    timespec t;
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return t.tv_sec + t.tv_nsec * 1e-9;
-}
 
 static bool makeFile(const std::string &path)
 {
