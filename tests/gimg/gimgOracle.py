@@ -417,20 +417,20 @@ def parse_options(words):
 
 
 class Oracle:
-    def __init__(self, spec):
-        self.spec = spec
-        if isinstance(spec.get('options'), list):
-            spec['options'] = parse_options(spec['options'])
+    def __init__(self, desc):
+        self.desc = desc
+        if isinstance(desc.get('options'), list):
+            desc['options'] = parse_options(desc['options'])
         o = dict(func='NONE', range='DETAIL', std=2.5, gamma=1.0, gmid=0,
                  contrast=1.0, bright=0.5, low=[0, 0, 0],
                  high=[255, 255, 255], comb=[1], palette='Default', layer=0,
                  sharpness=0.0, emboss=0.0, filterdir=0, filterbg=0,
                  mx=1.0, my=1.0, sc=0, sr=0, xflip=0, yflip=0, rotate=0,
                  dither=0, dg=0.9, lut=None, maxw=4096, maxh=4096)
-        o.update(spec.get('options', {}))
-        o.update(spec.get('extra', {}))
+        o.update(desc.get('options', {}))
+        o.update(desc.get('extra', {}))
         self.o = o
-        self.bands, self.pixel, self.table = load_image(spec['image'])
+        self.bands, self.pixel, self.table = load_image(desc['image'])
         # Colour-table entries the test set (setIndices): first, last, rgb.
         for first, last, r, g, b in o.get('setcolours', []):
             table = list(self.table or [(i, i, i) for i in range(256)])
@@ -439,7 +439,7 @@ class Oracle:
                 table[i] = (r, g, b)
             self.table = table
         o['narrow'] = self.pixel in NBINS
-        self.depth = spec['depth']
+        self.depth = desc['depth']
 
     # -- presentation chosen when the record is adopted ----------------
     def configure(self):
@@ -455,7 +455,7 @@ class Oracle:
                 pal = [0, 8, 8, 4]
             else:
                 pal = [28]
-        if self.table is not None and 'layer' not in self.spec.get(
+        if self.table is not None and 'layer' not in self.desc.get(
                 'options', {}):
             o['layer'] = 1
         if isinstance(pal, int):
@@ -832,12 +832,12 @@ def stipple_mask(o, h, w):
     return np.tile(bits, (h // bh + 1, w // bw + 1))[:h, :w]
 
 
-def compare(spec):
-    oracle = Oracle(spec)
+def compare(desc):
+    oracle = Oracle(desc)
     want = oracle.expected()
-    shot = read_xwd(spec['xwd'])
+    shot = read_xwd(desc['xwd'])
     pix = shot['pixels']
-    x0, y0 = spec.get('at', [0, 0])
+    x0, y0 = desc.get('at', [0, 0])
     h, w = want.shape[:2]
     pix = pix[y0:y0 + h, x0:x0 + w]
     if pix.shape[:2] != (h, w):

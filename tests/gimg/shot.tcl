@@ -72,12 +72,12 @@ proc oracleCase {path options xwd {colours 0} {extra {}}} {
         append image ", \"colours\": $colours"
     }
     append image "}"
-    set spec "{\"image\": $image, \"options\": [jsonStrings $options],\
+    set desc "{\"image\": $image, \"options\": [jsonStrings $options],\
         \"depth\": $::screenDepth, \"xwd\": [jsonString $xwd]"
     if {$extra ne ""} {
-        append spec ", \"extra\": $extra"
+        append desc ", \"extra\": $extra"
     }
-    return "$spec}"
+    return "$desc}"
 }
 
 # judge cases --
