@@ -40,8 +40,9 @@
 #include "core/stdstream.h"
 #include "modules/moduleFrame.h"
 
-/* Output rows computed per block: about 1 MiB of input rows per block. */
-static const long GCONV_RING_FLOATS = 1L << 18;
+/* Output rows computed per block: about 2 MiB of input rows per block
+ * (larger blocks fall out of the processor caches). */
+static const long GCONV_RING_FLOATS = 1L << 19;
 
 /* ---------------------------------------------------------------------
  * Kernels
