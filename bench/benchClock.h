@@ -36,6 +36,23 @@ static inline double processCpuSeconds(void)
     return t.tv_sec + t.tv_nsec * 1e-9;
 }
 
+/* Runs run() `repeats` times, keeping the best wall and process-CPU
+ * seconds.  Results: false as soon as a run returns false. */
+template <typename Run>
+static inline bool bestOf(int repeats, Run run, double *wall, double *cpu)
+{
+    *wall = *cpu = 1e30;
+    for (int i = 0; i < repeats; i++) {
+        double w0 = wallSeconds(), c0 = processCpuSeconds();
+        if (!run())
+            return false;
+        double w = wallSeconds() - w0, c = processCpuSeconds() - c0;
+        *wall = w < *wall ? w : *wall;
+        *cpu = c < *cpu ? c : *cpu;
+    }
+    return true;
+}
+
 /* User and system seconds of the waited-for child processes (the tools
  * the benchmarks compare against). */
 static inline double childCpuSeconds(void)

@@ -1,9 +1,10 @@
 /*
  * benchImage.h --
  *
- *	The input of the module benchmarks: a square one-band FLOAT BASIC
- *	(BSQ) file of pseudo-random values, made once in /tmp and kept, so
- *	later runs find it in the page cache.
+ *	The inputs of the module benchmarks, made once in /tmp and kept, so
+ *	later runs find them in the page cache: a square one-band FLOAT BASIC
+ *	(BSQ) file of pseudo-random values, and a square ERDAS 7.4 sample
+ *	scene of BYTE bands.
  */
 #ifndef VELK_BENCH_IMAGE_H
 #define VELK_BENCH_IMAGE_H
@@ -20,6 +21,23 @@
 
 #include "core/imgtype.h"
 #include "core/ramimg.h"
+#include "modules/data.h"
+
+/* Creates (or recreates) a size x size one-band FLOAT BASIC file of
+ * zeros.  Results: false when it cannot be written. */
+static inline bool benchCreateFloat(const std::string &path, int size)
+{
+    ImageInfo info;
+    std::memset(&info, 0, sizeof info);
+    std::snprintf(info.fileName, sizeof info.fileName, "%s", path.c_str());
+    info.imgid = IMG_BSQ;
+    info.pixel = PIXEL_FLOAT;
+    info.rows = info.columns = size;
+    info.nbands = 1;
+    info.offset = BASIC_HEADER_SIZE;
+    info.transparent = -1;
+    return createImage(&info) == BASIC_HEADER_SIZE;
+}
 
 /* Fills pixels (size x size) and makes the file unless it is there
  * already.  Results: false when it cannot be written. */
@@ -38,16 +56,7 @@ static inline bool benchFloatImage(const std::string &path, int size,
     if (stat(path.c_str(), &st) == 0
             && st.st_size == BASIC_HEADER_SIZE + (off_t)pixels->size() * 4)
         return true;
-    ImageInfo info;
-    std::memset(&info, 0, sizeof info);
-    std::snprintf(info.fileName, sizeof info.fileName, "%s", path.c_str());
-    info.imgid = IMG_BSQ;
-    info.pixel = PIXEL_FLOAT;
-    info.rows = info.columns = size;
-    info.nbands = 1;
-    info.offset = BASIC_HEADER_SIZE;
-    info.transparent = -1;
-    if (createImage(&info) != BASIC_HEADER_SIZE)
+    if (!benchCreateFloat(path, size))
         return false;
     int fd = open(path.c_str(), O_WRONLY);
     bool ok = fd >= 0 && pwrite(fd, pixels->data(), pixels->size() * 4,
@@ -56,6 +65,28 @@ static inline bool benchFloatImage(const std::string &path, int size,
     if (fd >= 0)
         close(fd);
     return ok;
+}
+
+/* The sample scene (bands BYTE bands of side x side, 30 m cells) as an
+ * ERDAS 7.4 file unless it is there already.  Results: false when it
+ * cannot be written. */
+static inline bool benchSampleScene(const std::string &path, int side,
+                                    int bands)
+{
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0
+            && st.st_size == 128 + (off_t)side * side * bands)
+        return true;
+    ImageInfo info;
+    std::memset(&info, 0, sizeof info);
+    std::snprintf(info.fileName, sizeof info.fileName, "%s", path.c_str());
+    info.imgid = IMG_E74;
+    info.pixel = PIXEL_BYTE;
+    info.rows = info.columns = side;
+    info.nbands = bands;
+    info.transparent = -1;
+    info.dx = info.dy = 30;
+    return dataWriteSample(&info, 1) == 1;
 }
 
 #endif /* VELK_BENCH_IMAGE_H */

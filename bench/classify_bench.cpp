@@ -28,27 +28,10 @@
 #include "modules/data.h"
 #include "modules/gstat.h"
 #include "benchClock.h"
+#include "benchImage.h"
 
 static const int SIDE = 4000, BANDS = 4, CLASSES = 16;
 
-
-static bool makeFile(const std::string &path)
-{
-    struct stat st;
-    if (stat(path.c_str(), &st) == 0
-            && st.st_size == 128 + (off_t)SIDE * SIDE * BANDS)
-        return true;
-    ImageInfo info;
-    std::memset(&info, 0, sizeof info);
-    std::snprintf(info.fileName, sizeof info.fileName, "%s", path.c_str());
-    info.imgid = IMG_E74;
-    info.pixel = PIXEL_BYTE;
-    info.rows = info.columns = SIDE;
-    info.nbands = BANDS;
-    info.transparent = -1;
-    info.dx = info.dy = 30;
-    return dataWriteSample(&info, 1) == 1;
-}
 
 /* Best wall and process-CPU seconds of running `words` through entry. */
 static void timeModule(int (*entry)(const char *, int, const char **),
@@ -56,17 +39,13 @@ static void timeModule(int (*entry)(const char *, int, const char **),
                        const char *remove, int repeats, double *wall,
                        double *cpu)
 {
-    *wall = *cpu = 1e30;
-    for (int i = 0; i < repeats; i++) {
+    auto run = [&] {
         if (remove)
             unlink(remove);
-        double w0 = wallSeconds(), c0 = processCpuSeconds();
-        if (entry(name, argc, words) != 1)
-            std::fprintf(stderr, "%s failed\n", name);
-        double w = wallSeconds() - w0, c = processCpuSeconds() - c0;
-        *wall = w < *wall ? w : *wall;
-        *cpu = c < *cpu ? c : *cpu;
-    }
+        return entry(name, argc, words) == 1;
+    };
+    if (!bestOf(repeats, run, wall, cpu))
+        std::fprintf(stderr, "%s failed\n", name);
 }
 
 /* numpy doing the same arithmetic: prints "moments WALL CPU" and "bayes
@@ -130,7 +109,7 @@ int benchMain(Tcl_Interp *, int argc, char **argv)
 {
     std::string path = argc > 1 ? argv[1] : "/tmp/velk_classify_bench.lan";
     int repeats = argc > 2 ? std::atoi(argv[2]) : 3;
-    if (!makeFile(path)) {
+    if (!benchSampleScene(path, SIDE, BANDS)) {
         std::fprintf(stderr, "cannot make %s\n", path.c_str());
         return 1;
     }

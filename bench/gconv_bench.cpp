@@ -64,30 +64,17 @@ int benchMain(Tcl_Interp *, int argc, char **argv)
         std::fprintf(stderr, "cannot make %s\n", in.c_str());
         return 1;
     }
-    ImageInfo info;
-    std::memset(&info, 0, sizeof info);
-    std::snprintf(info.fileName, sizeof info.fileName, "%s", out.c_str());
-    info.imgid = IMG_BSQ;
-    info.pixel = PIXEL_FLOAT;
-    info.rows = info.columns = size;
-    info.nbands = 1;
-    info.offset = BASIC_HEADER_SIZE;
-    info.transparent = -1;
-    if (createImage(&info) != BASIC_HEADER_SIZE) {
+    if (!benchCreateFloat(out, size)) {
         std::fprintf(stderr, "cannot make %s\n", out.c_str());
         return 1;
     }
     const char *words[] = {"-in", in.c_str(), "-out", out.c_str(), "-norm",
                            "yes", "-kn", "@2D 3 3 1 2 1 2 4 2 1 2 1"};
-    double bestWall = 1e30, bestCpu = 1e30;
-    for (int i = 0; i < repeats; i++) {
-        double w0 = wallSeconds(), c0 = processCpuSeconds();
-        if (gconvAp("rimage gconv", 8, words) != 1) {
-            std::fprintf(stderr, "gconv failed\n");
-            return 1;
-        }
-        bestWall = std::min(bestWall, wallSeconds() - w0);
-        bestCpu = std::min(bestCpu, processCpuSeconds() - c0);
+    double bestWall, bestCpu;
+    if (!bestOf(repeats, [&] { return gconvAp("rimage gconv", 8, words) == 1; },
+                &bestWall, &bestCpu)) {
+        std::fprintf(stderr, "gconv failed\n");
+        return 1;
     }
     double mpx = (double)size * size / 1e6;
     std::printf("gconv 3x3 FLOAT %dx%d, file to file: %.2f ms/Mpx wall, "

@@ -64,17 +64,13 @@ int benchMain(Tcl_Interp *, int argc, char **argv)
                      img.c_str());
         return 1;
     }
-    double bestWall = 1e30, bestCpu = 1e30;
-    for (int i = 0; i < repeats; i++) {
-        const char *words[] = {"-in", img.c_str(), "-out", fft.c_str(),
-                               "-op", "XYRI"};
-        double w0 = wallSeconds(), c0 = processCpuSeconds();
-        if (gFFTransAp("rimage gfftrans", 6, words) != 1) {
-            std::fprintf(stderr, "gfftrans failed\n");
-            return 1;
-        }
-        bestWall = std::min(bestWall, wallSeconds() - w0);
-        bestCpu = std::min(bestCpu, processCpuSeconds() - c0);
+    const char *words[] = {"-in", img.c_str(), "-out", fft.c_str(),
+                           "-op", "XYRI"};
+    double bestWall, bestCpu;
+    if (!bestOf(repeats, [&] { return gFFTransAp("rimage gfftrans", 6, words) == 1; },
+                &bestWall, &bestCpu)) {
+        std::fprintf(stderr, "gfftrans failed\n");
+        return 1;
     }
     double mpx = (double)size * size / 1e6;
     std::printf("gfftrans XYRI %dx%d, file to file: %.3f s wall, %.3f s CPU "

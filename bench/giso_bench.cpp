@@ -33,27 +33,10 @@
 #include "modules/giso.h"
 #include "modules/isoPrint.h"
 #include "benchClock.h"
+#include "benchImage.h"
 
 static const int SIDE = 4000, BANDS = 4, CLASSES = 16;
 
-
-static bool makeFile(const std::string &path)
-{
-    struct stat st;
-    if (stat(path.c_str(), &st) == 0
-            && st.st_size == 128 + (off_t)SIDE * SIDE * BANDS)
-        return true;
-    ImageInfo info;
-    std::memset(&info, 0, sizeof info);
-    std::snprintf(info.fileName, sizeof info.fileName, "%s", path.c_str());
-    info.imgid = IMG_E74;
-    info.pixel = PIXEL_BYTE;
-    info.rows = info.columns = SIDE;
-    info.nbands = BANDS;
-    info.transparent = -1;
-    info.dx = info.dy = 30;
-    return dataWriteSample(&info, 1) == 1;
-}
 
 /* A cluster file of 16 seeded means; they are also written as text for
  * the KMeans side. */
@@ -150,7 +133,7 @@ int benchMain(Tcl_Interp *, int argc, char **argv)
 {
     std::string path = argc > 1 ? argv[1] : "/tmp/velk_classify_bench.lan";
     int repeats = argc > 2 ? std::atoi(argv[2]) : 3;
-    if (!makeFile(path)) {
+    if (!benchSampleScene(path, SIDE, BANDS)) {
         std::fprintf(stderr, "cannot make %s\n", path.c_str());
         return 1;
     }
