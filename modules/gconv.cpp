@@ -366,8 +366,10 @@ static int convolve(ConvRun &g)
     const int width = g.columns + k.nx - 1;
     const bool separable = k.type == KERNEL_1DS;
     const bool overlap = g.in != g.out.image;
+    /* no more rows than the window has: a small image allocates little */
     const int block = (int)std::clamp<long>(
-        GCONV_RING_FLOATS / ((long)width * nb) - (k.ny - 1), 1, 256);
+        GCONV_RING_FLOATS / ((long)width * nb) - (k.ny - 1), 1,
+        std::min(256, g.rows));
     const int blockRows = block + k.ny - 1;
     /* one allocation, not zeroed: every value is written before it is read */
     const size_t inputFloats = (size_t)nb * blockRows * width;
