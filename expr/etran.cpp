@@ -1,7 +1,7 @@
 /*
  * etran.cpp --
  *
- *	The `etran` command: the expression parser's pieces for inspection
+ *	The `etran` command: the expression parser's pieces laid open
  *	and testing (tokens, the token table, symbol lists, the temporary
  *	counter) and its interactive drivers.  Subcommands are matched as
  *	prefixes of at least their minimum length (whole words when shorter).

@@ -1,7 +1,7 @@
 /*
  * etran.h --
  *
- *	The `etran` command: inspection and test drivers of the expression
+ *	The `etran` command: read-out and test drivers of the expression
  *	parser (etranToken.h, etranParse.h, etranEval.h).
  */
 #ifndef VELK_ETRAN_H

@@ -20,7 +20,7 @@
 #include "core/stdstream.h"
 #include "core/velk.h"
 #include "core/velkDisplay.h"
-#include "gimg/gimgInspect.h"
+#include "gimg/gimgQuery.h"
 #include "gimg/gimgInt.h"
 #include "gimg/gimgLookup.h"
 #include "gimg/gimgMask.h"

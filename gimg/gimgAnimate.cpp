@@ -19,7 +19,7 @@
 #include "core/lineAccess.h"
 #include "core/stdstream.h"
 #include "formats/gif.h"
-#include "gimg/gimgInspect.h"
+#include "gimg/gimgQuery.h"
 #include "gimg/gimgLookup.h"
 #include "gimg/gimgMask.h"
 

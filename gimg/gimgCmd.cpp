@@ -5,7 +5,7 @@
  *	table order as abbreviations with a minimum length) and the global
  *	`gimg` command (names, palette, rgb24, version).  Subcommands of
  *	other modules are declared in gimgLookup.h, gimgMask.h and
- *	gimgInspect.h.
+ *	gimgQuery.h.
  */
 #include <cstdlib>
 #include <cstring>
@@ -13,7 +13,7 @@
 #include "core/velk.h"
 #include "core/velkDisplay.h"
 #include "gimg/gimg.h"
-#include "gimg/gimgInspect.h"
+#include "gimg/gimgQuery.h"
 #include "gimg/gimgInt.h"
 #include "gimg/gimgLookup.h"
 #include "gimg/gimgMask.h"

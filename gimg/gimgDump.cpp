@@ -23,7 +23,7 @@
 
 #include "core/imgtype.h"
 #include "core/lineAccess.h"
-#include "gimg/gimgInspect.h"
+#include "gimg/gimgQuery.h"
 #include "gimg/gimgLookup.h"
 #include "gimg/gimgRow.h"
 #include "rimage/rimgCapture.h"

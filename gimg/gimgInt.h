@@ -137,7 +137,7 @@ struct GimgMaster {
     DisplayPort hdp;            /* screen column -> image column */
     DisplayPort vdp;            /* screen row -> image row */
 
-    /* 9. Overlays (inspection subcommands). */
+    /* 9. Overlays (read-out subcommands). */
     GC drawGC;
 
     /* 10. Display state of lookups and rendering. */
@@ -189,7 +189,7 @@ struct GimgMaster {
     int frameXor;
     int frameDynamic;
 
-    /* Animation (inspection subcommands). */
+    /* Animation (read-out subcommands). */
     int animDelay;              /* ms; -1 stopped, -2 the record's own */
     int animRepeat;             /* 1 at creation; negative: no end */
     Tcl_TimerToken animTimer;   /* pending step, null for an idle call */

@@ -68,9 +68,9 @@ Polyg *parsePolygFromRect(Tcl_Interp *interp, const char *text);
 Polyg *parsePolygFromPl(Tcl_Interp *interp, int minimumNumbers,
                         const char *text);
 Polyg *parsePolygFromOv(Tcl_Interp *interp, const char *text);
-/* One pair of type word and specification. */
+/* One pair of type word and its polygon description. */
 Polyg *parseObj(Tcl_Interp *interp, int count, const char **words);
-/* Pairs of type words and specifications; each pair puts one polygon at
+/* Pairs of type words and descriptions; each pair puts one polygon at
  * the head of the list returned.  Null with the message on error. */
 Polyg *parsePolygFromObj(Tcl_Interp *interp, int count, const char **words);
 /* Run list from operator words ("set", "or", "and", "xor") and object

@@ -14,7 +14,7 @@
 #include <cstring>
 
 #include "core/ramimg.h"
-#include "gimg/gimgInspect.h"
+#include "gimg/gimgQuery.h"
 #include "gimg/gimgRender.h"
 
 static int failWith(GimgMaster *m, const char *message)

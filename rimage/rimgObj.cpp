@@ -30,7 +30,7 @@ static int rimgObjCmd(ClientData clientData, Tcl_Interp *interp, int argc,
                       const char **argv);
 
 /* ---------------------------------------------------------------------
- * ROI and band specification texts
+ * ROI and band-pair texts
  * --------------------------------------------------------------------- */
 
 /* The six numbers of a ROI text, checked against a raster of the given
@@ -96,7 +96,7 @@ static bool parseBandWord(const std::string &word, int *d1, int *d2,
     return *p == '\0';
 }
 
-/* The pairs of a band specification for a raster of `bands` bands.
+/* The pairs of a band-pair text ("1-3:3-1") for a raster of `bands` bands.
  * Returns false when the text is invalid. */
 static bool parseBandSpec(const char *text, int bands, std::vector<int> &des,
                           std::vector<int> &src)

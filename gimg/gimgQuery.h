@@ -1,13 +1,13 @@
 /*
- * gimgInspect.h --
+ * gimgQuery.h --
  *
- *	Inspection, dump and animation subcommands of gimg images: pixel
+ *	Read-out, dump and animation subcommands of gimg images: pixel
  *	values, lines, sections, profiles, histograms and statistics, pixel
  *	writes, dumps into files and photos, captures, magnified views of
  *	other images, and stepping through frames.
  */
-#ifndef VELK_GIMGINSPECT_H
-#define VELK_GIMGINSPECT_H
+#ifndef VELK_GIMGQUERY_H
+#define VELK_GIMGQUERY_H
 
 #include "gimg/gimgInt.h"
 

@@ -1,7 +1,7 @@
 /*
- * gimgInspect.cpp --
+ * gimgQuery.cpp --
  *
- *	Inspection subcommands of gimg images: values at a screen point
+ *	Read-out subcommands of gimg images: values at a screen point
  *	(`pixel`), along a row or column (`lineh`, `linev`), along a segment
  *	(`section`) or a ray (`profile`), histograms (`hist`), statistics of
  *	the image, its mask raster or regions (`stats`, `std`, `mean`, `min`,
@@ -30,7 +30,7 @@
 #include "core/hist.h"
 #include "core/imgtype.h"
 #include "core/lineAccess.h"
-#include "gimg/gimgInspect.h"
+#include "gimg/gimgQuery.h"
 #include "gimg/gimgLookup.h"
 #include "gimg/gimgMask.h"
 #include "gimg/gimgRow.h"
