@@ -23,20 +23,29 @@
 #include "core/ramimg.h"
 #include "modules/data.h"
 
-/* Creates (or recreates) a size x size one-band FLOAT BASIC file of
- * zeros.  Results: false when it cannot be written. */
-static inline bool benchCreateFloat(const std::string &path, int size)
+/* Creates (or recreates) a BASIC file (system header) of zeros.
+ * Results: false when it cannot be written. */
+static inline bool benchCreateBasic(const std::string &path, int imgid,
+                                    int pixel, int columns, int rows,
+                                    int nbands)
 {
     ImageInfo info;
     std::memset(&info, 0, sizeof info);
     std::snprintf(info.fileName, sizeof info.fileName, "%s", path.c_str());
-    info.imgid = IMG_BSQ;
-    info.pixel = PIXEL_FLOAT;
-    info.rows = info.columns = size;
-    info.nbands = 1;
+    info.imgid = imgid;
+    info.pixel = pixel;
+    info.rows = rows;
+    info.columns = columns;
+    info.nbands = nbands;
     info.offset = BASIC_HEADER_SIZE;
     info.transparent = -1;
     return createImage(&info) == BASIC_HEADER_SIZE;
+}
+
+/* The same for a size x size one-band FLOAT band-sequential file. */
+static inline bool benchCreateFloat(const std::string &path, int size)
+{
+    return benchCreateBasic(path, IMG_BSQ, PIXEL_FLOAT, size, size, 1);
 }
 
 /* Fills pixels (size x size) and makes the file unless it is there

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "benchClock.h"
+#include "benchImage.h"
 #include "core/imgtype.h"
 #include "core/rowThreads.h"
 #include "core/velk.h"
@@ -43,17 +44,7 @@ namespace {
  * noise, so that the histograms are far from flat. */
 bool makeScene(const std::string &path, int columns, int rows, int nbands)
 {
-    ImageInfo info;
-    std::memset(&info, 0, sizeof info);
-    std::snprintf(info.fileName, sizeof info.fileName, "%s", path.c_str());
-    info.imgid = IMG_BIL;
-    info.pixel = PIXEL_BYTE;
-    info.rows = rows;
-    info.columns = columns;
-    info.nbands = nbands;
-    info.offset = BASIC_HEADER_SIZE;
-    info.transparent = -1;
-    if (createImage(&info) < 0)
+    if (!benchCreateBasic(path, IMG_BIL, PIXEL_BYTE, columns, rows, nbands))
         return false;
     int fd = open(path.c_str(), O_WRONLY);
     if (fd < 0)
@@ -75,7 +66,7 @@ bool makeScene(const std::string &path, int columns, int rows, int nbands)
                                         : 90 + ((x + y + k) / 11) % 60;
                     *p++ = (unsigned char)(base + ((seed >> 16) % 40));
                 }
-        off_t at = info.offset + (off_t)y * nbands * columns;
+        off_t at = BASIC_HEADER_SIZE + (off_t)y * nbands * columns;
         ok = pwrite(fd, block.data(), block.size(), at)
              == (ssize_t)block.size();
     }

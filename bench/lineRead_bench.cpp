@@ -26,6 +26,7 @@
 #include "core/lineAccess.h"
 #include "core/ramimg.h"
 #include "benchClock.h"
+#include "benchImage.h"
 
 namespace {
 
@@ -34,16 +35,7 @@ const int repeats = 7;
 // Creates the BASIC file and fills its data with a byte pattern.
 bool makeFile(const std::string &path, int imgid, int size, int nbands)
 {
-    ImageInfo info;
-    std::memset(&info, 0, sizeof info);
-    std::snprintf(info.fileName, sizeof info.fileName, "%s", path.c_str());
-    info.imgid = imgid;
-    info.pixel = PIXEL_BYTE;
-    info.rows = info.columns = size;
-    info.nbands = nbands;
-    info.offset = BASIC_HEADER_SIZE;
-    info.transparent = -1;
-    if (createImage(&info) < 0)
+    if (!benchCreateBasic(path, imgid, PIXEL_BYTE, size, size, nbands))
         return false;
     int fd = open(path.c_str(), O_WRONLY);
     if (fd < 0)
@@ -56,7 +48,7 @@ bool makeFile(const std::string &path, int imgid, int size, int nbands)
     for (int64_t done = 0; done < total && ok; done += (int64_t)chunk.size()) {
         size_t n = (size_t)std::min<int64_t>((int64_t)chunk.size(),
                                              total - done);
-        ok = pwrite(fd, chunk.data(), n, info.offset + done) == (ssize_t)n;
+        ok = pwrite(fd, chunk.data(), n, BASIC_HEADER_SIZE + done) == (ssize_t)n;
     }
     close(fd);
     return ok;
