@@ -307,30 +307,39 @@ static int moveLineRun(RAMImage *r, std::vector<iovec> &iov, int64_t pos,
  *	Otherwise, and for lines a short transfer left out, line by line as
  *	readFloatBILData and putFloatBILData.
  */
-void readFloatBILLines(RAMImage *r, int line, int n, int band, float *out,
-                       size_t stride)
+/* The direct path of both: cached lines through their slots, the others
+ * one transfer per run of lines adjacent in the file.  Lines a short
+ * read left out are read line by line; a short write is reported once. */
+static void moveFloatLines(RAMImage *r, int line, int n, int band,
+                           float *buf, size_t stride, bool write)
 {
-    const int columns = r->info.columns;
-    if (!directFloatLines(r, line, n, band)) {
-        for (int i = 0; i < n; i++)
-            readFloatBILData(r, line + i, 0, columns, band, out + i * stride);
-        return;
-    }
     std::vector<iovec> iov;
     int first = 0;
     int64_t pos = 0;
+    bool reported = false;
     auto finish = [&](void) {
         int run = (int)iov.size();
         if (run == 0)
             return;
-        for (int i = first + moveLineRun(r, iov, pos, false); i < first + run; i++)
-            readFloatBILData(r, line + i, 0, columns, band, out + i * stride);
+        int moved = moveLineRun(r, iov, pos, write);
+        if (write && moved < run && !reported) {
+            stderrPrintf("Error in writing image: %s\n", r->info.fileName);
+            reported = true;
+        }
+        for (int i = first + moved; !write && i < first + run; i++)
+            readFloatBILData(r, line + i, 0, r->info.columns, band,
+                             buf + i * stride);
     };
     for (int i = 0; i < n; i++) {
         int key = (line + i) * r->info.nbands + band, slot = key % r->slotCount;
+        float *values = buf + i * stride;
         if (r->slotMap[slot] == key) {
             finish();
-            std::memcpy(out + i * stride, slotLine(r, slot), (size_t)r->lineBytes);
+            if (write) {
+                std::memcpy(slotLine(r, slot), values, (size_t)r->lineBytes);
+                ramImageSetDirty(r, slot);
+            } else
+                std::memcpy(values, slotLine(r, slot), (size_t)r->lineBytes);
             continue;
         }
         int64_t at = bandLinePos(r, line + i, band);
@@ -340,47 +349,32 @@ void readFloatBILLines(RAMImage *r, int line, int n, int band, float *out,
             first = i;
             pos = at;
         }
-        iov.push_back({out + i * stride, (size_t)r->lineBytes});
+        iov.push_back({values, (size_t)r->lineBytes});
     }
     finish();
+}
+
+void readFloatBILLines(RAMImage *r, int line, int n, int band, float *out,
+                       size_t stride)
+{
+    if (directFloatLines(r, line, n, band)) {
+        moveFloatLines(r, line, n, band, out, stride, false);
+        return;
+    }
+    for (int i = 0; i < n; i++)
+        readFloatBILData(r, line + i, 0, r->info.columns, band, out + i * stride);
 }
 
 void writeFloatBILLines(RAMImage *r, int line, int n, int band,
                         const float *in, size_t stride)
 {
-    const int columns = r->info.columns;
-    if (!directFloatLines(r, line, n, band)) {
-        for (int i = 0; i < n; i++)
-            putFloatBILData(r, line + i, 0, columns, band, in + i * stride);
+    if (directFloatLines(r, line, n, band)) {
+        /* the buffer is only read: moveVector's pwritev takes iovecs */
+        moveFloatLines(r, line, n, band, const_cast<float *>(in), stride, true);
         return;
     }
-    std::vector<iovec> iov;
-    int64_t pos = 0;
-    bool failed = false;
-    auto finish = [&](void) {
-        int run = (int)iov.size();
-        if (run > 0 && moveLineRun(r, iov, pos, true) < run && !failed) {
-            stderrPrintf("Error in writing image: %s\n", r->info.fileName);
-            failed = true;
-        }
-    };
-    for (int i = 0; i < n; i++) {
-        int key = (line + i) * r->info.nbands + band, slot = key % r->slotCount;
-        const float *from = in + i * stride;
-        if (r->slotMap[slot] == key) {
-            finish();
-            std::memcpy(slotLine(r, slot), from, (size_t)r->lineBytes);
-            ramImageSetDirty(r, slot);
-            continue;
-        }
-        int64_t at = bandLinePos(r, line + i, band);
-        if (!iov.empty() && at != pos + (int64_t)iov.size() * r->lineBytes)
-            finish();
-        if (iov.empty())
-            pos = at;
-        iov.push_back({const_cast<float *>(from), (size_t)r->lineBytes});
-    }
-    finish();
+    for (int i = 0; i < n; i++)
+        putFloatBILData(r, line + i, 0, r->info.columns, band, in + i * stride);
 }
 
 /* ---------------------------------------------------------------------
